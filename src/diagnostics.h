@@ -1,0 +1,16 @@
+// Warnings, fatal errors and the line counter that warnings quote.
+#pragma once
+
+#include <cstdint>
+
+// Number of input lines read so far; 0 while filtering command-line arguments.
+extern std::int64_t line_number;
+
+// Writes "-:LINE:MESSAGE." to standard error and flushes it.
+void report_warning(const char *message);
+
+// Writes "?? MESSAGE" to standard error and exits with status 1.
+[[noreturn]] void report_fatal(const char *message);
+
+// Returns a heap copy of text that the caller owns; running out of memory is fatal.
+char *duplicate_string(const char *text);

@@ -1,0 +1,53 @@
+// The ISBN range table, the lookup of a candidate's range, and hyphenation.
+#pragma once
+
+#include <cstddef>
+
+// One publisher range of a registration group. begin and end are prefixes such as "0-200" and
+// "0-227"; countries annotates the first row of each group and is "" on the others. A row whose
+// begin is absent ends the table.
+struct ISBN_range_row {
+    const char *begin;
+    const char *end;
+    const char *countries;
+};
+
+constexpr std::size_t ISBN_RANGE_MAX = 2560;
+
+extern ISBN_range_row ISBN_range[ISBN_RANGE_MAX];
+
+// Rows before this index belong to the groups of prefix 978, the rows from it on to prefix 979.
+extern const std::size_t ISBN_RANGE_979_FIRST_ROW;
+
+// Which rows a lookup searches: all of them, or those of one prefix's groups.
+enum class ISBN_rows { all, prefix_978, prefix_979 };
+
+// Returns -1, 0 or +1 as the candidate's leading ISBN characters, taken to the width of the
+// range's prefix, lie below, inside or above the range from begin to end.
+int compare_ISBN_range(const char *begin, const char *candidate, const char *end);
+
+// Returns the first row of the set that covers key, or nullptr. Fast, and always the same row
+// as walk_ISBN_range.
+const ISBN_range_row *find_ISBN_range(const char *key, ISBN_rows rows);
+
+// The same lookup as a plain walk over the rows in table order.
+const ISBN_range_row *walk_ISBN_range(const char *key, ISBN_rows rows);
+
+// Must be called after anything writes to ISBN_range, so that find_ISBN_range sees the change.
+void ISBN_range_changed();
+
+// Rewrites text in place, hyphenating every ISBN-10 (or ISBN-13) in it that the table places.
+// output must hold limit bytes; if the result would not stay shorter than limit, text is left
+// as it was.
+void hyphenate_ISBN_10(char *text, char *output, std::size_t limit);
+void hyphenate_ISBN_13(char *text, char *output, std::size_t limit);
+
+// Moves every text of the table to the heap and validates each row, reporting and blanking
+// malformed prefixes and non-increasing ranges on standard error.
+void ISBN_initialize();
+
+// Writes the whole table to standard error, one row a line, each group under its annotation.
+void do_print_ISBN_table();
+
+// Releases the heap copies that ISBN_initialize made and empties the table.
+void ISBN_free_table();

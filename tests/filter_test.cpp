@@ -1,0 +1,160 @@
+#include "diagnostics.h"
+#include "filter.h"
+#include "test_support.h"
+
+#include <string>
+
+using namespace std::string_literals;
+
+TEST(CheckDigits, ISBN10)
+{
+    // An X counts 10 in every position, not only as the check character.
+    for (const char *valid : {"0201633612", "080442957X", "080442957x", "X00000000X", "0X00000009",
+                              "00X0000008", "000X000007", "0000X00006", "00000x0005", "000000X004",
+                              "0000000X03", "00000000X2", "02016336X6", "0000000000"})
+        EXPECT_TRUE(check_ISBN_10(valid)) << valid;
+    for (const char *invalid : {"0201633613", "0804429570", "000000000X", "X000000000", "0201633611"})
+        EXPECT_FALSE(check_ISBN_10(invalid)) << invalid;
+}
+
+TEST(CheckDigits, ISBN13)
+{
+    for (const char *valid : {"9780201633610", "97802016336X3", "4000201633614", "X000000000000",
+                              "0x00000000000", "0000000000000", "9791000000008"})
+        EXPECT_TRUE(check_ISBN_13(valid)) << valid;
+    // An X in the check position never passes, whatever the sum.
+    for (const char *invalid : {"9780201633612", "978020163361X", "978020163361x", "000000000000X",
+                                "9780201633611"})
+        EXPECT_FALSE(check_ISBN_13(invalid)) << invalid;
+}
+
+struct filter_case {
+    std::string input;
+    std::string out;
+    std::string err;
+};
+
+void expect_filter(const filter_case &c)
+{
+    captured_output got = filter_one(c.input);
+    EXPECT_EQ(got.out, c.out) << "input: " << c.input;
+    EXPECT_EQ(got.err, c.err) << "input: " << c.input;
+}
+
+TEST(FilterText, TokensThatAreNotValidISBNsPassThrough)
+{
+    const filter_case cases[] = {
+        {"", "", ""},
+        {"plain text, no digits\n", "plain text, no digits\n", ""},
+        {"0 201 63361 2", "0 201 63361 2", ""},
+        {"ab-12x-3cd", "ab-12x-3cd", ""},
+        {"2021-12-26", "2021-12-26", ""},
+        {"\xff\xfe 0201633613\r\n", "\xff\xfe 0201633613\r\n", "-:0:invalid ISBN-10 value [0201633613].\n"},
+        {"0-201-63361-3", "0-201-63361-3", "-:0:invalid ISBN-10 value [0201633613].\n"},
+        {"0201633613-", "0201633613-", "-:0:invalid ISBN-10 value [0201633613].\n"},
+        {"X0201633613", "X0201633613", "-:0:invalid ISBN-10 value [0201633613].\n"},
+        {"978-0-201-63361-2", "978-0-201-63361-2", "-:0:invalid ISBN-13 value [9780201633612].\n"},
+        {"020163361X3", "020163361X3", ""},
+    };
+    for (const auto &c : cases)
+        expect_filter(c);
+}
+
+TEST(FilterText, LinesWithAURLAreCopiedUntouched)
+{
+    const filter_case cases[] = {
+        {"see doi://10.1000/0201633612", "see doi://10.1000/0201633612", ""},
+        {"0201633613 http://x 9781234567890123", "0201633613 http://x 9781234567890123", ""},
+        {":/ / 0201633613", ":/ / 0201633613", "-:0:invalid ISBN-10 value [0201633613].\n"},
+    };
+    for (const auto &c : cases)
+        expect_filter(c);
+}
+
+TEST(FilterText, SixteenByteRule)
+{
+    const filter_case cases[] = {
+        {"9781234567890123", "978-1234567890123", ""},
+        {"9791234567890123.", "979-1234567890123.", ""},
+        {"9771234567890123", "9771234567890123", ""},
+        {"97812345678901234", "97812345678901234", ""},
+        // A failed ISBN-13 of 16 bytes is written through the same rule.
+        {"9780-201-63361-2", "978-0-201-63361-2", "-:0:invalid ISBN-13 value [9780201633612].\n"},
+        // One that already has its hyphen after the prefix stays as it came.
+        {"978-123456789012", "978-123456789012", ""},
+        {"978-0-201-633612", "978-0-201-633612", "-:0:invalid ISBN-13 value [9780201633612].\n"},
+        {"979-1234567890-1", "979-1234567890-1", ""},
+    };
+    for (const auto &c : cases)
+        expect_filter(c);
+}
+
+TEST(FilterText, LongRunsAreCutAfterTheTokenLimit)
+{
+    // A run of 4095 bytes ends the token; the ISBN right after it is a token of its own.
+    std::string run = "1" + std::string(TOKEN_MAX - 1, '-');
+    for (const std::string &tail : {"0201633613"s, "-0201633613"s}) {
+        filter_case c{run + tail, run + tail, "-:0:invalid ISBN-10 value [0201633613].\n"};
+        expect_filter(c);
+    }
+    // One byte shorter and the same text is one token of 11 ISBN characters: no test at all.
+    std::string shorter = "1" + std::string(TOKEN_MAX - 2, '-') + "0201633613";
+    expect_filter({shorter, shorter, ""});
+    std::string digits(10000, '7');
+    expect_filter({digits, digits, ""});
+}
+
+TEST(FilterText, NULBytesAreOrdinaryBytes)
+{
+    std::string text = "0201633613\0"s + "0201633613\0\n"s;
+    std::string warning = "-:0:invalid ISBN-10 value [0201633613].\n";
+    expect_filter({text, text, warning + warning});
+}
+
+TEST(FilterText, ValidISBNsLoseTheirHyphens)
+{
+    const filter_case cases[] = {
+        {"ISBN 0-201-63361-2.", "ISBN 0201633612.", ""},
+        {"978-0-201-63361-0", "9780201633610", ""},
+    };
+    for (const auto &c : cases)
+        expect_filter(c);
+}
+
+// The block filter must write exactly what the line-by-line filter writes, with the same
+// warnings on the same line numbers, however the input is cut into blocks of whole lines.
+TEST(FilterLines, AgreesWithFilteringLineByLine)
+{
+    for (unsigned seed = 1; seed <= 40; ++seed) {
+        std::string input = random_lines(seed, 60);
+        line_number = 0;
+        captured_output expected = capture([&] {
+            std::size_t start = 0;
+            while (start < input.size()) {
+                std::size_t end = input.find('\n', start);
+                end = end == std::string::npos ? input.size() : end + 1;
+                ++line_number;
+                filter_text(input.data() + start, end - start);
+                start = end;
+            }
+        });
+        std::int64_t lines = line_number;
+        line_number = 0;
+        captured_output got = capture([&] {
+            // Cut into blocks at every seed-th newline.
+            std::size_t start = 0;
+            int newlines = 0;
+            for (std::size_t i = 0; i < input.size(); ++i) {
+                if (input[i] == '\n' && ++newlines % static_cast<int>(seed) == 0) {
+                    filter_lines(input.data() + start, i + 1 - start);
+                    start = i + 1;
+                }
+            }
+            filter_lines(input.data() + start, input.size() - start);
+        });
+        ASSERT_EQ(got.out, expected.out) << "seed " << seed;
+        ASSERT_EQ(got.err, expected.err) << "seed " << seed;
+        ASSERT_EQ(line_number, lines) << "seed " << seed;
+    }
+    line_number = 0;
+}

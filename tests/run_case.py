@@ -1,0 +1,54 @@
+#!/usr/bin/env python3
+"""Runs the orvane binary on one case directory and compares its results byte for byte.
+
+A case directory holds:
+  args             the arguments, one a line (an empty line is an empty argument); absent: none
+  input            standard input; absent: empty input
+  stdin-directory  if present, standard input is a directory
+  stdout-full      if present, standard output is /dev/full
+  expected.stdout, expected.stderr, expected.status   absent: empty, empty, 0
+"""
+import os
+import subprocess
+import sys
+
+
+def read(path, default=b""):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return default
+
+
+def main():
+    binary, case = sys.argv[1], sys.argv[2]
+    args = []
+    if os.path.exists(os.path.join(case, "args")):
+        text = read(os.path.join(case, "args")).decode("utf-8")
+        args = text[:-1].split("\n") if text.endswith("\n") else text.split("\n")
+    if os.path.exists(os.path.join(case, "stdin-directory")):
+        stdin = os.open(case, os.O_RDONLY)
+    elif os.path.exists(os.path.join(case, "input")):
+        stdin = os.open(os.path.join(case, "input"), os.O_RDONLY)
+    else:
+        stdin = os.open(os.devnull, os.O_RDONLY)
+    stdout = open("/dev/full", "wb") if os.path.exists(os.path.join(case, "stdout-full")) else subprocess.PIPE
+    result = subprocess.run([binary] + args, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE)
+    os.close(stdin)
+    got = {
+        "stdout": result.stdout or b"",
+        "stderr": result.stderr,
+        "status": str(result.returncode).encode() + b"\n",
+    }
+    failed = False
+    for name, value in got.items():
+        want = read(os.path.join(case, "expected." + name), b"0\n" if name == "status" else b"")
+        if value != want:
+            failed = True
+            sys.stderr.write(f"{case}: {name} differs\n--- expected\n{want!r}\n--- got\n{value!r}\n")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,38 @@
+#include "scan.h"
+#include "test_support.h"
+
+#include <random>
+#include <string>
+
+// The SIMD kernels must give the scalar answer for every start, length and byte value,
+// including digits and newlines at every offset of a 16-byte block.
+TEST(Scan, KernelsAgreeWithScalarVersions)
+{
+    std::mt19937 rng(7);
+    std::string text;
+    for (int i = 0; i < 4096; ++i) {
+        unsigned r = rng() % 8;
+        text += r == 0 ? static_cast<char>('0' + rng() % 10) : r == 1 ? '\n' : static_cast<char>(rng() % 256);
+    }
+    text += random_lines(3, 200);
+    const char *base = text.data();
+    for (std::size_t start = 0; start < 40; ++start) {
+        for (std::size_t length = 0; start + length <= text.size(); length += 1 + length / 3) {
+            const char *b = base + start;
+            const char *e = b + length;
+            ASSERT_EQ(find_digit(b, e), find_digit_scalar(b, e)) << start << " " << length;
+            ASSERT_EQ(count_newlines(b, e), count_newlines_scalar(b, e)) << start << " " << length;
+        }
+    }
+    // Every byte value at every position of a block, alone among non-digits.
+    for (int value = 0; value < 256; ++value) {
+        for (std::size_t at = 0; at < 32; ++at) {
+            std::string block(33, 'a');
+            block[at] = static_cast<char>(value);
+            const char *b = block.data();
+            const char *e = b + block.size();
+            ASSERT_EQ(find_digit(b, e), find_digit_scalar(b, e)) << value << " " << at;
+            ASSERT_EQ(count_newlines(b, e), count_newlines_scalar(b, e));
+        }
+    }
+}

@@ -1,0 +1,32 @@
+// Helpers shared by the unit tests: capturing what a call writes to the standard streams.
+#pragma once
+
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <string>
+
+struct captured_output {
+    std::string out;
+    std::string err;
+};
+
+// Runs action with standard output and standard error captured.
+template <typename Action> captured_output capture(Action action)
+{
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    action();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    captured_output result;
+    result.out = testing::internal::GetCapturedStdout();
+    result.err = testing::internal::GetCapturedStderr();
+    return result;
+}
+
+// What filter_text writes for one text given as a string (NUL bytes included), at line 0.
+captured_output filter_one(const std::string &text);
+
+// A deterministic mix of lines for the property tests: prose, ISBNs valid and not, in every
+// form, URLs, NUL and high bytes, and a few very long lines.
+std::string random_lines(unsigned seed, int count);
