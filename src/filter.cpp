@@ -1,6 +1,7 @@
 #include "filter.h"
 
 #include "diagnostics.h"
+#include "isbn.h"
 #include "output.h"
 #include "scan.h"
 
@@ -70,7 +71,12 @@ void process_token(const char *token, std::size_t length, line_cursor *lines)
         write_token(token, length);
         return;
     }
-    write_token(text, text_length);
+    char hyphenated[BUFFER_SIZE];
+    if (text_length == 10)
+        hyphenate_ISBN_10(text, hyphenated, BUFFER_SIZE);
+    else
+        hyphenate_ISBN_13(text, hyphenated, BUFFER_SIZE);
+    write_token(text, std::strlen(text));
 }
 
 // The scan of text that holds no "://": bytes up to the next digit go out as one span, and

@@ -111,11 +111,19 @@ TEST(FilterText, NULBytesAreOrdinaryBytes)
     expect_filter({text, text, warning + warning});
 }
 
-TEST(FilterText, ValidISBNsLoseTheirHyphens)
+TEST(FilterText, ValidISBNsAreHyphenatedFromTheTable)
 {
     const filter_case cases[] = {
-        {"ISBN 0-201-63361-2.", "ISBN 0201633612.", ""},
-        {"978-0-201-63361-0", "9780201633610", ""},
+        {"ISBN 0201633612.", "ISBN 0-201-63361-2.", ""},
+        {"ISBN 0-2016-3361-2.", "ISBN 0-201-63361-2.", ""},
+        {"0201633612-", "0-201-63361-2", ""},
+        {"978-0-201-63361-0", "978-0-201-63361-0", ""},
+        {"{9791000000008}", "{979-10-00-00000-8}", ""},
+        // Valid, but placed by no row: written without hyphens, with no warning.
+        {"6-5123-4567-3", "6512345673", ""},
+        {"9798000000007", "9798000000007", ""},
+        {"8730007798", "8730007798", ""},
+        {"4000201633614", "4000201633614", "-:0:ISBN-13 must begin with either 978 or 979: ``4000201633614''.\n"},
     };
     for (const auto &c : cases)
         expect_filter(c);

@@ -1,0 +1,217 @@
+#include "isbn.h"
+
+#include "diagnostics.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// At most this many ISBN characters of a text take part in a range comparison.
+constexpr std::size_t EXTRACT_MAX = 14;
+
+bool is_ISBN_character(char c)
+{
+    return (c >= '0' && c <= '9') || c == 'x' || c == 'X';
+}
+
+// Collects the ISBN characters of text, skipping every other byte, up to EXTRACT_MAX of them.
+void extract(const char *text, char (&out)[EXTRACT_MAX + 1])
+{
+    std::size_t n = 0;
+    for (; *text != '\0' && n < EXTRACT_MAX; ++text)
+        if (is_ISBN_character(*text))
+            out[n++] = *text;
+    out[n] = '\0';
+}
+
+// Rows [first, last) of the set, where last is the first row without begin (or the capacity).
+void row_bounds(ISBN_rows rows, std::size_t &first, std::size_t &last)
+{
+    std::size_t used = 0;
+    while (used < ISBN_RANGE_MAX && ISBN_range[used].begin != nullptr)
+        ++used;
+    std::size_t boundary = ISBN_RANGE_979_FIRST_ROW < used ? ISBN_RANGE_979_FIRST_ROW : used;
+    first = rows == ISBN_rows::prefix_979 ? boundary : 0;
+    last = rows == ISBN_rows::prefix_978 ? boundary : used;
+}
+
+// The constants in which the two hyphenation routines differ.
+struct ISBN_kind {
+    std::size_t characters;   // ISBN characters in a candidate
+    std::size_t key_offset;   // bytes from a candidate's first byte to its lookup key
+    std::size_t before_check; // length of the form before the hyphen of the check digit
+    bool prefix_step;         // whether the form starts with 978- or 979-
+};
+
+constexpr ISBN_kind ISBN_10{10, 0, 12, false};
+constexpr ISBN_kind ISBN_13{13, 3, 16, true};
+
+// Finds the next candidate at or after from: N ISBN characters with nothing but spaces and
+// hyphens between them. Returns false when the text ends first.
+bool find_candidate(const char *from, std::size_t n, const char *&first, const char *&last)
+{
+    const char *p = from;
+    for (;;) {
+        while (*p != '\0' && !is_ISBN_character(*p))
+            ++p;
+        if (*p == '\0')
+            return false;
+        first = p;
+        std::size_t count = 0;
+        for (;; ++p) {
+            if (is_ISBN_character(*p)) {
+                if (++count == n) {
+                    last = p;
+                    return true;
+                }
+            } else if (*p == '\0') {
+                return false;
+            } else if (*p != ' ' && *p != '-') {
+                break; // the search goes on from this byte
+            }
+        }
+    }
+}
+
+// Builds the hyphenated form of the candidate [first, last] into form, following the covering
+// row's begin text as the pattern. Returns the form's length, or 0 when the candidate fails.
+// The walk never reads past last, so a candidate too short for its pattern fails.
+std::size_t place_hyphens(const ISBN_kind &kind, const char *first, const char *last, char *form)
+{
+    const char *key = first + kind.key_offset;
+    ISBN_rows rows = ISBN_rows::prefix_978;
+    if (kind.prefix_step)
+        rows = std::strncmp(first, "978", 3) == 0   ? ISBN_rows::prefix_978
+               : std::strncmp(first, "979", 3) == 0 ? ISBN_rows::prefix_979
+                                                    : ISBN_rows::all;
+    const ISBN_range_row *row = find_ISBN_range(key, rows);
+    if (row == nullptr)
+        return 0;
+
+    std::size_t k = 0;
+    const char *r = first;
+    if (kind.prefix_step) {
+        if (rows != ISBN_rows::all) {
+            std::memcpy(form, first, 3);
+            form[3] = '-';
+            k = 4;
+            r += 3;
+        } else {
+            char characters[EXTRACT_MAX + 1];
+            std::size_t n = 0;
+            for (const char *p = first; p <= last; ++p)
+                if (is_ISBN_character(*p))
+                    characters[n++] = *p;
+            characters[n] = '\0';
+            char message[100];
+            std::snprintf(message, sizeof message, "ISBN-13 must begin with either 978 or 979: ``%s''",
+                          characters);
+            report_warning(message);
+        }
+    }
+
+    // Each step writes one pattern hyphen, or one ISBN character (with a hyphen after the
+    // pattern's last character); past the pattern's end it writes ISBN characters only.
+    const char *pattern = row->begin;
+    const std::size_t pattern_length = std::strlen(pattern);
+    const std::size_t limit = kind.before_check;
+    for (std::size_t i = 0;; ++i) {
+        if (i < pattern_length && pattern[i] == '-') {
+            form[k++] = '-';
+        } else {
+            while (r <= last && !is_ISBN_character(*r))
+                ++r;
+            if (r > last)
+                return 0;
+            form[k++] = *r++;
+            if (i + 1 == pattern_length)
+                form[k++] = '-';
+        }
+        if (*r == '\0' || k >= limit)
+            break;
+    }
+    if (k != limit || is_ISBN_character(*r) || r != last + 1)
+        return 0;
+    form[limit] = form[limit - 1];
+    form[limit - 1] = '-';
+    return limit + 1;
+}
+
+// The shared body of the two hyphenation routines: output collects the result, and text is
+// replaced only when the whole result fits below limit.
+void hyphenate(const ISBN_kind &kind, char *text, char *output, std::size_t limit)
+{
+    std::size_t length = 0;
+    const char *mark = text;
+    char form[20];
+    const char *first = nullptr;
+    const char *last = nullptr;
+    while (*mark != '\0' && find_candidate(mark, kind.characters, first, last)) {
+        std::size_t before = static_cast<std::size_t>(first - mark);
+        if (length + before >= limit)
+            return;
+        std::memcpy(output + length, mark, before);
+        length += before;
+        std::size_t form_length = place_hyphens(kind, first, last, form);
+        if (form_length != 0) {
+            if (length + form_length >= limit)
+                return;
+            std::memcpy(output + length, form, form_length);
+            length += form_length;
+            mark = last + 1;
+        } else {
+            if (length + 1 >= limit)
+                return;
+            output[length++] = *first;
+            mark = first + 1;
+        }
+    }
+    std::size_t rest = std::strlen(mark);
+    if (length + rest >= limit)
+        return;
+    std::memcpy(output + length, mark, rest + 1);
+    std::memcpy(text, output, length + rest + 1);
+}
+
+} // namespace
+
+// A K shorter than B compares below it, since strncmp meets K's terminator first.
+int compare_ISBN_range(const char *begin, const char *candidate, const char *end)
+{
+    char b[EXTRACT_MAX + 1];
+    char k[EXTRACT_MAX + 1];
+    extract(begin, b);
+    extract(candidate, k);
+    if (std::strncmp(k, b, std::strlen(b)) < 0)
+        return -1;
+    char e[EXTRACT_MAX + 1];
+    extract(end, e);
+    if (std::strncmp(e, k, std::strlen(e)) < 0)
+        return 1;
+    return 0;
+}
+
+// Rows whose begin starts with a hyphen are passed over; the first covering row wins.
+const ISBN_range_row *walk_ISBN_range(const char *key, ISBN_rows rows)
+{
+    std::size_t first = 0;
+    std::size_t last = 0;
+    row_bounds(rows, first, last);
+    for (std::size_t i = first; i < last; ++i) {
+        const ISBN_range_row &row = ISBN_range[i];
+        if (row.begin[0] != '-' && compare_ISBN_range(row.begin, key, row.end) == 0)
+            return &row;
+    }
+    return nullptr;
+}
+
+void hyphenate_ISBN_10(char *text, char *output, std::size_t limit)
+{
+    hyphenate(ISBN_10, text, output, limit);
+}
+
+void hyphenate_ISBN_13(char *text, char *output, std::size_t limit)
+{
+    hyphenate(ISBN_13, text, output, limit);
+}

@@ -1,0 +1,158 @@
+#include "diagnostics.h"
+#include "isbn.h"
+#include "test_support.h"
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Runs a hyphenation routine on text with the given limit and returns the text afterwards.
+std::string hyphenated(void (*routine)(char *, char *, std::size_t), const std::string &text,
+                       std::size_t limit = 4096)
+{
+    std::vector<char> buffer(text.begin(), text.end());
+    buffer.resize(4096, '\0');
+    std::vector<char> output(limit + 1, '#');
+    routine(buffer.data(), output.data(), limit);
+    return buffer.data();
+}
+
+char ISBN_10_check(const std::string &nine)
+{
+    int sum = 0;
+    for (int i = 0; i < 9; ++i)
+        sum += (i + 1) * (nine[static_cast<std::size_t>(i)] - '0');
+    return sum % 11 == 10 ? 'X' : static_cast<char>('0' + sum % 11);
+}
+
+char ISBN_13_check(const std::string &twelve)
+{
+    int sum = 0;
+    for (int i = 0; i < 12; ++i)
+        sum += (i % 2 == 0 ? 1 : 3) * (twelve[static_cast<std::size_t>(i)] - '0');
+    return static_cast<char>('0' + (10 - sum % 10) % 10);
+}
+
+} // namespace
+
+TEST(Hyphenate, SingleCandidates)
+{
+    struct {
+        const char *text, *expected;
+    } ten[] = {
+        {"0201633612", "0-201-63361-2"}, {"080442957X", "0-8044-2957-X"}, {"080442957x", "0-8044-2957-x"},
+        {"7123456785", "7-123-45678-5"}, {"8000123452", "80-00-12345-2"}, {"6001234566", "600-123-456-6"},
+        {"9914400019", "9914-40-001-9"}, {"9998785014", "99987-850-1-4"}, {"9990180016", "99901-80-01-6"},
+        {"02016336X6", "0-201-6336X-6"}, {"6512345673", "6512345673"},
+        // No row of group 87 covers it, and a 979 row must not.
+        {"8730007796", "8730007796"},
+    };
+    for (const auto &c : ten)
+        EXPECT_EQ(hyphenated(hyphenate_ISBN_10, c.text), c.expected) << c.text;
+    struct {
+        const char *text, *expected;
+    } thirteen[] = {
+        {"9780201633610", "978-0-201-63361-0"}, {"9789998785014", "978-99987-850-1-4"},
+        {"97802016336X3", "978-0-201-6336X-3"}, {"9789999900003", "9789999900003"},
+        {"9791000000008", "979-10-00-00000-8"}, {"9791100000006", "979-11-00-00000-6"},
+        {"9791220000005", "979-12-200-0000-5"}, {"9798200000003", "979-8-200-00000-3"},
+        {"9798000000007", "9798000000007"},
+    };
+    for (const auto &c : thirteen) {
+        captured_output got = capture([&] { EXPECT_EQ(hyphenated(hyphenate_ISBN_13, c.text), c.expected) << c.text; });
+        EXPECT_EQ(got.err, "") << c.text;
+    }
+}
+
+TEST(Hyphenate, PrefixOtherThan978Or979)
+{
+    line_number = 4;
+    captured_output got = capture([] { EXPECT_EQ(hyphenated(hyphenate_ISBN_13, "4000201633614"), "4000201633614"); });
+    EXPECT_EQ(got.err, "-:4:ISBN-13 must begin with either 978 or 979: ``4000201633614''.\n");
+    // The walk never borrows characters from beyond the candidate. The run is tried again from
+    // its second digit, where the candidate (spaces may stand inside one) warns again.
+    got = capture([] { EXPECT_EQ(hyphenated(hyphenate_ISBN_13, "4000201633614 7."), "4000201633614 7."); });
+    EXPECT_EQ(got.err, "-:4:ISBN-13 must begin with either 978 or 979: ``4000201633614''.\n"
+                       "-:4:ISBN-13 must begin with either 978 or 979: ``0002016336147''.\n");
+    // A key that no row covers gives no warning.
+    got = capture([] { EXPECT_EQ(hyphenated(hyphenate_ISBN_13, "4009999900003"), "4009999900003"); });
+    EXPECT_EQ(got.err, "");
+    line_number = 0;
+}
+
+TEST(Hyphenate, GeneralTexts)
+{
+    struct {
+        const char *text, *expected;
+    } cases[] = {
+        {"ISBN 0201633612 and 0-201-63361-2, 12345678901", "ISBN 0-201-63361-2 and 0-201-63361-2, 12-345-67890-1"},
+        {"020163361 2", "0-201-63361-2"},
+        {"", ""},
+        {"no candidates here, 12-34", "no candidates here, 12-34"},
+        // An ISBN character right after the form fails it; the text is tried again one byte on
+        // (no check digit is tested here).
+        {"0201633612x", "02-01-633612-x"},
+        {"0201633612 tail", "0-201-63361-2 tail"},
+        {"x0201633612", "x0-201-63361-2"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(hyphenated(hyphenate_ISBN_10, c.text), c.expected) << c.text;
+    EXPECT_EQ(hyphenated(hyphenate_ISBN_13, "see 978 0 201 63361 0 and 9780201633610."),
+              "see 978-0-201-63361-0 and 978-0-201-63361-0.");
+}
+
+TEST(Hyphenate, ResultMustStayBelowTheLimit)
+{
+    EXPECT_EQ(hyphenated(hyphenate_ISBN_10, "0201633612", 13), "0201633612");
+    EXPECT_EQ(hyphenated(hyphenate_ISBN_10, "0201633612", 14), "0-201-63361-2");
+    EXPECT_EQ(hyphenated(hyphenate_ISBN_13, "9780201633610", 17), "9780201633610");
+    EXPECT_EQ(hyphenated(hyphenate_ISBN_13, "9780201633610", 18), "978-0-201-63361-0");
+    // Text before the candidate, a failing candidate and the rest each count against the limit.
+    EXPECT_EQ(hyphenated(hyphenate_ISBN_10, "ab 0201633612", 17), "ab 0-201-63361-2");
+    EXPECT_EQ(hyphenated(hyphenate_ISBN_10, "ab 0201633612", 16), "ab 0201633612");
+    EXPECT_EQ(hyphenated(hyphenate_ISBN_10, "0201633612 cd", 17), "0-201-63361-2 cd");
+    EXPECT_EQ(hyphenated(hyphenate_ISBN_10, "0201633612 cd", 16), "0201633612 cd");
+    EXPECT_EQ(hyphenated(hyphenate_ISBN_10, "6512345673", 11), "6512345673");
+    EXPECT_EQ(hyphenated(hyphenate_ISBN_10, "6512345673", 10), "6512345673");
+    EXPECT_EQ(hyphenated(hyphenate_ISBN_10, "abc", 3), "abc");
+    EXPECT_EQ(hyphenated(hyphenate_ISBN_10, "abc", 4), "abc");
+}
+
+// Every range of the data file hyphenates an ISBN at its low and at its high end into the
+// group and publisher the file gives.
+TEST(Hyphenate, EveryRangeOfTheDataFile)
+{
+    std::ifstream data(ORVANE_SOURCE_DIR "/data/isbn-ranges.txt");
+    ASSERT_TRUE(data) << "cannot read the data file";
+    std::string line;
+    std::string prefix;
+    std::string group;
+    int ranges = 0;
+    while (std::getline(data, line)) {
+        if (line.rfind("group ", 0) == 0) {
+            prefix = line.substr(6, 3);
+            group = line.substr(10, line.find(' ', 10) - 10);
+            continue;
+        }
+        if (line.rfind("  ", 0) != 0)
+            continue;
+        ++ranges;
+        std::string low = line.substr(2, line.find(' ', 2) - 2);
+        std::string high = line.substr(line.find(' ', 2) + 1);
+        for (const auto &[publisher, fill] : {std::pair{low, '0'}, std::pair{high, '9'}}) {
+            std::string title(9 - group.size() - publisher.size(), fill);
+            std::string body = group + publisher + title;
+            std::string thirteen = prefix + body;
+            thirteen += ISBN_13_check(thirteen);
+            EXPECT_EQ(hyphenated(hyphenate_ISBN_13, thirteen),
+                      prefix + "-" + group + "-" + publisher + "-" + title + "-" + thirteen.back());
+            if (prefix == "978") {
+                std::string ten = body + ISBN_10_check(body);
+                EXPECT_EQ(hyphenated(hyphenate_ISBN_10, ten), group + "-" + publisher + "-" + title + "-" + ten.back());
+            }
+        }
+    }
+    EXPECT_EQ(ranges, 1305);
+}
