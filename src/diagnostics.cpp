@@ -1,6 +1,7 @@
 #include "diagnostics.h"
 
-#include <cinttypes>
+#include "output.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,9 +9,27 @@
 std::int64_t line_number = 0;
 
 // The message is passed as an argument, never as the format, so a '%' in it is printed as is.
+// What the filter has written so far goes to the output stream first, so the two streams
+// interleave as if standard output were written directly.
 void report_warning(const char *message)
 {
-    std::fprintf(stderr, "%s:%" PRId64 ":%s.\n", "-", line_number, message);
+    hand_over_output();
+    // Formatted by hand: in dense input warnings are frequent, and printf costs many times more.
+    char number[24];
+    char *digits = number + sizeof number;
+    std::uint64_t magnitude = line_number < 0 ? 0 - static_cast<std::uint64_t>(line_number)
+                                              : static_cast<std::uint64_t>(line_number);
+    do {
+        *--digits = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (line_number < 0)
+        *--digits = '-';
+    fputs_unlocked("-:", stderr);
+    fwrite_unlocked(digits, 1, static_cast<std::size_t>(number + sizeof number - digits), stderr);
+    fputc_unlocked(':', stderr);
+    fputs_unlocked(message, stderr);
+    fputs_unlocked(".\n", stderr);
     std::fflush(stderr);
 }
 

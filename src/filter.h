@@ -21,7 +21,6 @@ void filter_lines(const char *text, std::size_t length);
 bool check_ISBN_10(const char *characters);
 bool check_ISBN_13(const char *characters);
 
-// Candidate check of one token: on success puts its hyphen-free text into hyphen_free
-// (TOKEN_MAX + 1 bytes) and returns its length, 10 or 13. Returns 0 for a token of any other
-// length and for one whose check digit is wrong, which is reported as a warning.
-std::size_t check_candidate(const char *token, std::size_t length, char *hyphen_free);
+// Candidate check of a token's hyphen-free text of 10 or 13 characters: tests its check digit
+// and reports a wrong one as a warning.
+bool check_candidate(const char *hyphen_free, std::size_t length);

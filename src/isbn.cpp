@@ -82,9 +82,10 @@ std::size_t place_hyphens(const ISBN_kind &kind, const char *first, const char *
     const char *key = first + kind.key_offset;
     ISBN_rows rows = ISBN_rows::prefix_978;
     if (kind.prefix_step)
-        rows = std::strncmp(first, "978", 3) == 0   ? ISBN_rows::prefix_978
-               : std::strncmp(first, "979", 3) == 0 ? ISBN_rows::prefix_979
-                                                    : ISBN_rows::all;
+        rows = first[0] != '9' || first[1] != '7' ? ISBN_rows::all
+               : first[2] == '8'                ? ISBN_rows::prefix_978
+               : first[2] == '9'                ? ISBN_rows::prefix_979
+                                                : ISBN_rows::all;
     const ISBN_range_row *row = find_ISBN_range(key, rows);
     if (row == nullptr)
         return 0;
@@ -114,10 +115,10 @@ std::size_t place_hyphens(const ISBN_kind &kind, const char *first, const char *
     // Each step writes one pattern hyphen, or one ISBN character (with a hyphen after the
     // pattern's last character); past the pattern's end it writes ISBN characters only.
     const char *pattern = row->begin;
-    const std::size_t pattern_length = std::strlen(pattern);
     const std::size_t limit = kind.before_check;
-    for (std::size_t i = 0;; ++i) {
-        if (i < pattern_length && pattern[i] == '-') {
+    for (;;) {
+        char step = *pattern;
+        if (step == '-') {
             form[k++] = '-';
         } else {
             while (r <= last && !is_ISBN_character(*r))
@@ -125,9 +126,11 @@ std::size_t place_hyphens(const ISBN_kind &kind, const char *first, const char *
             if (r > last)
                 return 0;
             form[k++] = *r++;
-            if (i + 1 == pattern_length)
+            if (step != '\0' && pattern[1] == '\0')
                 form[k++] = '-';
         }
+        if (step != '\0')
+            ++pattern;
         if (*r == '\0' || k >= limit)
             break;
     }

@@ -40,12 +40,17 @@ struct row_interval {
     std::uint32_t high; // one past the last key covered
 };
 
-// For one set of rows: the pieces of the number line, sorted by their start, and the covering
-// row of each piece.
+// Keys that agree in their first 3 characters share a bucket: 11^3 buckets of 11^5 keys.
+constexpr std::uint32_t BUCKETS = 1331;
+constexpr std::uint32_t BUCKET_WIDTH = SPACE / BUCKETS;
+
+// For one set of rows: the pieces of the number line, sorted by their start, the covering row
+// of each piece, and for each bucket the piece that holds the bucket's first key.
 struct piece_table {
     std::size_t count;
     std::array<std::uint32_t, MAX_PIECES> start;
     std::array<std::int16_t, MAX_PIECES> row;
+    std::array<std::uint16_t, BUCKETS> first_piece;
 };
 
 enum class index_state { stale, ready, unusable };
@@ -135,6 +140,12 @@ void build_set(piece_table &set, const row_interval *intervals, std::size_t firs
             next_free[p] = p + 1;
         }
     }
+    std::size_t p = 0;
+    for (std::uint32_t b = 0; b < BUCKETS; ++b) {
+        while (p + 1 < n && set.start[p + 1] <= b * BUCKET_WIDTH)
+            ++p;
+        set.first_piece[b] = static_cast<std::uint16_t>(p);
+    }
 }
 
 void build_index()
@@ -187,7 +198,12 @@ const ISBN_range_row *find_ISBN_range(const char *key, ISBN_rows rows)
     if (state != index_state::ready || !key_value(key, value))
         return walk_ISBN_range(key, rows);
     const piece_table &set = sets[static_cast<std::size_t>(rows)];
-    auto it = std::upper_bound(set.start.begin(), set.start.begin() + static_cast<std::ptrdiff_t>(set.count), value);
-    std::int16_t row = set.row[static_cast<std::size_t>(it - set.start.begin()) - 1];
+    // The piece that holds value lies between the first pieces of its bucket and the next.
+    std::uint32_t bucket = value / BUCKET_WIDTH;
+    std::size_t low = set.first_piece[bucket];
+    std::size_t high = bucket + 1 < BUCKETS ? set.first_piece[bucket + 1] + 1 : set.count;
+    const std::uint32_t *start = set.start.data();
+    std::size_t p = static_cast<std::size_t>(std::upper_bound(start + low + 1, start + high, value) - start) - 1;
+    std::int16_t row = set.row[p];
     return row == NO_ROW ? nullptr : &ISBN_range[row];
 }

@@ -6,30 +6,61 @@
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
+constexpr std::size_t GATHER_SIZE = 64 * 1024;
+
+char gathered[GATHER_SIZE];
+std::size_t gathered_length = 0;
+
 // Reports the error that made the last write to standard output fail.
-[[noreturn]] static void report_write_error()
+[[noreturn]] void report_write_error()
 {
     char message[160];
-    std::snprintf(message, sizeof message, "Write error on standard output: %s",
-                  std::strerror(errno));
+    std::snprintf(message, sizeof message, "Write error on standard output: %s", std::strerror(errno));
     report_fatal(message);
 }
 
-// The unlocked stdio calls are safe here: the program has a single thread.
-void write_output(const char *bytes, std::size_t count)
+// The unlocked stdio call is safe here: the program has a single thread.
+void write_stream(const char *bytes, std::size_t count)
 {
     if (count != 0 && fwrite_unlocked(bytes, 1, count, stdout) != count)
         report_write_error();
 }
 
+} // namespace
+
+void write_output(const char *bytes, std::size_t count)
+{
+    if (count > GATHER_SIZE - gathered_length) {
+        hand_over_output();
+        if (count >= GATHER_SIZE) {
+            write_stream(bytes, count);
+            return;
+        }
+    }
+    std::memcpy(gathered + gathered_length, bytes, count);
+    gathered_length += count;
+}
+
 void write_output_byte(char byte)
 {
-    if (fputc_unlocked(static_cast<unsigned char>(byte), stdout) == EOF)
-        report_write_error();
+    if (gathered_length == GATHER_SIZE)
+        hand_over_output();
+    gathered[gathered_length++] = byte;
+}
+
+void hand_over_output()
+{
+    // Cleared first: if the write fails, the fatal exit must not try these bytes again.
+    std::size_t length = gathered_length;
+    gathered_length = 0;
+    write_stream(gathered, length);
 }
 
 void finish_output()
 {
+    hand_over_output();
     if (std::fflush(stdout) != 0 || std::ferror(stdout))
         report_write_error();
 }

@@ -12,7 +12,11 @@ TEST(Scan, KernelsAgreeWithScalarVersions)
     std::string text;
     for (int i = 0; i < 4096; ++i) {
         unsigned r = rng() % 8;
-        text += r == 0 ? static_cast<char>('0' + rng() % 10) : r == 1 ? '\n' : static_cast<char>(rng() % 256);
+        text += r == 0   ? static_cast<char>('0' + rng() % 10)
+                : r == 1 ? '\n'
+                : r == 2 ? ':'
+                : r == 3 ? '/'
+                         : static_cast<char>(rng() % 256);
     }
     text += random_lines(3, 200);
     const char *base = text.data();
@@ -22,6 +26,7 @@ TEST(Scan, KernelsAgreeWithScalarVersions)
             const char *e = b + length;
             ASSERT_EQ(find_digit(b, e), find_digit_scalar(b, e)) << start << " " << length;
             ASSERT_EQ(count_newlines(b, e), count_newlines_scalar(b, e)) << start << " " << length;
+            ASSERT_EQ(find_url_mark(b, e), find_url_mark_scalar(b, e)) << start << " " << length;
         }
     }
     // Every byte value at every position of a block, alone among non-digits.
@@ -35,4 +40,17 @@ TEST(Scan, KernelsAgreeWithScalarVersions)
             ASSERT_EQ(count_newlines(b, e), count_newlines_scalar(b, e));
         }
     }
+    // "://" at every offset, also cut short by the end of the range.
+    for (std::size_t at = 0; at < 40; ++at) {
+        std::string block(40, 'a');
+        block.replace(at, 3, "://");
+        block.resize(40);
+        for (std::size_t length = 0; length <= block.size(); ++length) {
+            const char *b = block.data();
+            ASSERT_EQ(find_url_mark(b, b + length), find_url_mark_scalar(b, b + length)) << at << " " << length;
+        }
+    }
+    // Counting across the point where the byte counters are summed.
+    std::string newlines(255 * 16 * 3 + 7, '\n');
+    EXPECT_EQ(count_newlines(newlines.data(), newlines.data() + newlines.size()), newlines.size());
 }

@@ -1,6 +1,8 @@
 // Helpers shared by the unit tests: capturing what a call writes to the standard streams.
 #pragma once
 
+#include "output.h"
+
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
@@ -16,6 +18,7 @@ template <typename Action> captured_output capture(Action action)
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     action();
+    hand_over_output();
     std::fflush(stdout);
     std::fflush(stderr);
     captured_output result;
