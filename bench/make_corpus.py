@@ -61,7 +61,7 @@ def dense(rng, make, lines):
     out = []
     for i in range(lines):
         r = rng.random()
-        if r < 0.85:
+        if r < 0.90:
             out.append(f"ISBN {make()}")
         elif r < 0.95:
             out.append(f"isbn = {{{make(valid=False)}}},")

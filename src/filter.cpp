@@ -1,5 +1,6 @@
 #include "filter.h"
 
+#include "characters.h"
 #include "diagnostics.h"
 #include "isbn.h"
 #include "output.h"
@@ -14,10 +15,6 @@ namespace {
 constexpr std::size_t BUFFER_SIZE = TOKEN_MAX + 1;
 constexpr std::string_view URL_MARK = "://";
 
-bool is_token_byte(char c)
-{
-    return (c >= '0' && c <= '9') || c == '-' || c == 'x' || c == 'X';
-}
 
 // Whether the writing rule inserts a hyphen after a 978 or 979 prefix.
 bool needs_prefix_hyphen(const char *token, std::size_t length)
@@ -26,10 +23,6 @@ bool needs_prefix_hyphen(const char *token, std::size_t length)
            token[3] != '-';
 }
 
-int character_value(char c)
-{
-    return c == 'x' || c == 'X' ? 10 : c - '0';
-}
 
 // Where the scan stands in its text: what is written, and how far line_number is counted.
 struct scan_state {
@@ -38,16 +31,41 @@ struct scan_state {
     bool counting;         // false when line_number is already right (a single line or argument)
 };
 
-// Hands the output everything before position, so that a warning about the token there comes
-// after the same bytes as in a line-by-line filter, and brings line_number up to that line.
+// Hands the output everything before position.
 void catch_up(scan_state &state, const char *position)
 {
     write_output(state.unwritten, static_cast<std::size_t>(position - state.unwritten));
     state.unwritten = position;
+}
+
+// Hands the output everything before position and brings line_number up to its line: done
+// before a warning about the token at position, so that the warning follows the same text and
+// quotes the same line as in a line-by-line filter, and at the end of a block. Lines are counted
+// nowhere else, since most tokens never warn.
+void catch_up_with_lines(scan_state &state, const char *position)
+{
+    catch_up(state, position);
     if (state.counting) {
         line_number += static_cast<std::int64_t>(count_newlines(state.counted, position));
         state.counted = position;
     }
+}
+
+// Reports a token whose check digit is wrong, quoting its hyphen-free text.
+void report_invalid(const char *hyphen_free, std::size_t length)
+{
+    char message[100] = "invalid ISBN-10 value [";
+    constexpr std::size_t opening = sizeof "invalid ISBN-10 value [" - 1;
+    if (length == 13)
+        message[sizeof "invalid ISBN-1" - 1] = '3';
+    std::memcpy(message + opening, hyphen_free, length);
+    std::memcpy(message + opening + length, "]", 2);
+    report_warning(message);
+}
+
+bool check_digit_is_right(const char *hyphen_free, std::size_t length)
+{
+    return length == 10 ? check_ISBN_10(hyphen_free) : check_ISBN_13(hyphen_free);
 }
 
 // Writes the text that stands for a token, through the one output rule: a 16-byte text that
@@ -81,15 +99,21 @@ void process_token(scan_state &state, const char *token, std::size_t length)
         }
         return;
     }
-    catch_up(state, token);
     text[characters] = '\0';
-    if (!check_candidate(text, characters)) {
+    if (!check_digit_is_right(text, characters)) {
+        catch_up_with_lines(state, token);
+        report_invalid(text, characters);
         if (needs_prefix_hyphen(token, length)) {
             write_token(token, length);
             state.unwritten = token + length;
         }
         return;
     }
+    // Hyphenation warns about an ISBN-13 that begins with neither 978 nor 979.
+    if (characters == 13 && (text[0] != '9' || text[1] != '7' || (text[2] != '8' && text[2] != '9')))
+        catch_up_with_lines(state, token);
+    else
+        catch_up(state, token);
     char hyphenated[BUFFER_SIZE];
     if (characters == 10)
         hyphenate_ISBN_10(text, hyphenated, BUFFER_SIZE);
@@ -122,31 +146,24 @@ bool check_ISBN_10(const char *characters)
 {
     int sum = 0;
     for (int position = 1; position <= 9; ++position)
-        sum += position * character_value(characters[position - 1]);
-    return sum % 11 == character_value(characters[9]);
+        sum += position * ISBN_character_value(characters[position - 1]);
+    return sum % 11 == ISBN_character_value(characters[9]);
 }
 
 bool check_ISBN_13(const char *characters)
 {
     int sum = 0;
     for (int position = 1; position <= 12; ++position)
-        sum += (position % 2 == 1 ? 1 : 3) * character_value(characters[position - 1]);
+        sum += (position % 2 == 1 ? 1 : 3) * ISBN_character_value(characters[position - 1]);
     int check = sum % 10 == 0 ? 0 : 10 - sum % 10;
-    return check == character_value(characters[12]);
+    return check == ISBN_character_value(characters[12]);
 }
 
 bool check_candidate(const char *hyphen_free, std::size_t length)
 {
-    if (length == 10 ? check_ISBN_10(hyphen_free) : check_ISBN_13(hyphen_free))
+    if (check_digit_is_right(hyphen_free, length))
         return true;
-    // "invalid ISBN-10 value [...]" or "invalid ISBN-13 value [...]" with the hyphen-free text.
-    char message[100] = "invalid ISBN-10 value [";
-    constexpr std::size_t opening = sizeof "invalid ISBN-10 value [" - 1;
-    if (length == 13)
-        message[sizeof "invalid ISBN-1" - 1] = '3';
-    std::memcpy(message + opening, hyphen_free, length);
-    std::memcpy(message + opening + length, "]", 2);
-    report_warning(message);
+    report_invalid(hyphen_free, length);
     return false;
 }
 
@@ -190,7 +207,7 @@ void filter_lines(const char *text, std::size_t length)
         filter_span(state, p, line_start);
         p = line_end;
     }
-    catch_up(state, end);
+    catch_up_with_lines(state, end);
     if (end[-1] == '\n')
         line_number -= 1;
 }

@@ -1,4 +1,5 @@
 #include "isbn.h"
+#include "characters.h"
 
 #include "diagnostics.h"
 
@@ -10,10 +11,6 @@ namespace {
 // At most this many ISBN characters of a text take part in a range comparison.
 constexpr std::size_t EXTRACT_MAX = 14;
 
-bool is_ISBN_character(char c)
-{
-    return (c >= '0' && c <= '9') || c == 'x' || c == 'X';
-}
 
 // Collects the ISBN characters of text, skipping every other byte, up to EXTRACT_MAX of them.
 void extract(const char *text, char (&out)[EXTRACT_MAX + 1])
@@ -145,6 +142,21 @@ std::size_t place_hyphens(const ISBN_kind &kind, const char *first, const char *
 // replaced only when the whole result fits below limit.
 void hyphenate(const ISBN_kind &kind, char *text, char *output, std::size_t limit)
 {
+    // The filter's case, a text that is one candidate and nothing else, in short: the form
+    // replaces it, or a failure passes its first byte on and leaves too few characters for
+    // another candidate, so the text stays as it was.
+    std::size_t n = 0;
+    while (n <= kind.characters && is_ISBN_character(text[n]))
+        ++n;
+    if (n == kind.characters && text[n] == '\0') {
+        char form[20];
+        std::size_t form_length = place_hyphens(kind, text, text + n - 1, form);
+        if (form_length != 0 && form_length < limit) {
+            std::memcpy(text, form, form_length);
+            text[form_length] = '\0';
+        }
+        return;
+    }
     std::size_t length = 0;
     const char *mark = text;
     char form[20];

@@ -9,6 +9,7 @@
 // otherwise lookups fall back to the walk.
 
 #include "isbn.h"
+#include "characters.h"
 
 #include <algorithm>
 #include <array>
@@ -30,10 +31,6 @@ std::uint32_t power_of_11(int n)
     return p;
 }
 
-bool is_ISBN_character(char c)
-{
-    return (c >= '0' && c <= '9') || c == 'x' || c == 'X';
-}
 
 struct row_interval {
     std::uint32_t low;  // first key covered

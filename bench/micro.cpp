@@ -1,0 +1,63 @@
+// Micro-benchmarks of the per-ISBN work: the candidate check, the lookup of the covering row
+// (the index and the plain walk), and hyphenation of a lone candidate.
+
+#include "filter.h"
+#include "isbn.h"
+
+#include <benchmark/benchmark.h>
+#include <cstring>
+
+namespace {
+
+const char *const ISBN_10S[] = {"0201633612", "7123456785", "8000123452", "6001234566", "9914400019",
+                                "9998785014", "9990180016", "080442957X"};
+const char *const ISBN_13S[] = {"9780201633610", "9789998785014", "9791000000008", "9791100000007"};
+
+void check_digits(benchmark::State &state)
+{
+    std::size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(check_candidate(ISBN_10S[i % 8], 10));
+        benchmark::DoNotOptimize(check_candidate(ISBN_13S[i % 4], 13));
+        ++i;
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * 2);
+}
+
+template <bool walk> void lookup(benchmark::State &state)
+{
+    std::size_t i = 0;
+    for (auto _ : state) {
+        const char *key = ISBN_10S[i++ % 8];
+        benchmark::DoNotOptimize(walk ? walk_ISBN_range(key, ISBN_rows::prefix_978)
+                                      : find_ISBN_range(key, ISBN_rows::prefix_978));
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+
+void hyphenate(benchmark::State &state)
+{
+    char text[4096];
+    char output[4096];
+    std::size_t i = 0;
+    for (auto _ : state) {
+        if (i % 2 == 0) {
+            std::strcpy(text, ISBN_10S[i / 2 % 8]);
+            hyphenate_ISBN_10(text, output, sizeof output);
+        } else {
+            std::strcpy(text, ISBN_13S[i / 2 % 4]);
+            hyphenate_ISBN_13(text, output, sizeof output);
+        }
+        benchmark::DoNotOptimize(text[0]);
+        ++i;
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+
+} // namespace
+
+BENCHMARK(check_digits);
+BENCHMARK(lookup<false>)->Name("lookup_index");
+BENCHMARK(lookup<true>)->Name("lookup_walk");
+BENCHMARK(hyphenate);
+BENCHMARK_MAIN();

@@ -1,0 +1,51 @@
+#!/usr/bin/env python3
+"""Prints the benchmark table from the results of bench/run.sh."""
+import json
+import os
+import re
+import statistics
+import sys
+
+corpus, results = sys.argv[1:3]
+
+
+def median(path, name):
+    with open(path) as f:
+        for result in json.load(f)["results"]:
+            if result["command"] == name:
+                return statistics.median(result["times"])
+    raise KeyError(name)
+
+
+def hyphenated_ISBNs(output):
+    """The ISBNs that come out hyphenated: in the dense corpus, the lines "ISBN <valid ISBN>"
+    (the invalid ones stand on "isbn = {...}," lines, and URL lines are left alone)."""
+    shape = re.compile(rb"^ISBN [0-9]+(-[0-9]+){2,3}-[0-9Xx]$")
+    with open(output, "rb") as f:
+        return sum(1 for line in f if shape.match(line.rstrip(b"\n")))
+
+
+print("| corpus | size | cat | orvane | orvane / cat | orvane MB/s | stdnum peer | orvane speed-up | peak memory |")
+print("| --- | --- | --- | --- | --- | --- | --- | --- | --- |")
+for name in ("prose", "bib", "dense"):
+    size = os.path.getsize(os.path.join(corpus, name + ".txt"))
+    cat = median(os.path.join(results, name + ".json"), "cat")
+    orvane = median(os.path.join(results, name + ".json"), "orvane")
+    stdnum = median(os.path.join(results, name + "-stdnum.json"), "stdnum")
+    with open(os.path.join(results, name + ".peak")) as f:
+        peak = int(f.read().split()[-1])
+    print(f"| {name} | {size / 1e6:.1f} MB | {cat * 1e3:.0f} ms | {orvane * 1e3:.0f} ms | {orvane / cat:.2f}x "
+          f"| {size / orvane / 1e6:.0f} | {stdnum * 1e3:.0f} ms | {stdnum / orvane:.0f}x | {peak / 1024:.1f} MiB |")
+
+count = hyphenated_ISBNs(os.path.join(results, "dense.out"))
+seconds = median(os.path.join(results, "dense.json"), "orvane")
+stdnum = median(os.path.join(results, "dense-stdnum.json"), "stdnum")
+print()
+print(f"dense: {count} ISBNs hyphenated; orvane {count / seconds / 1e6:.2f} million per second, "
+      f"the stdnum peer {count / stdnum / 1e6:.2f} million per second")
+with open(os.path.join(results, "callgrind.log")) as f:
+    log = f.read()
+instructions = int(re.search(r"Collected : (\d+)", log).group(1))
+with open(os.path.join(results, "dense-100k.txt"), "rb") as f:
+    lines = sum(1 for _ in f)
+print(f"dense: {instructions / lines:.0f} instructions per input line (callgrind, {lines} lines)")

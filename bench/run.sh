@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Times orvane against cat and against a python-stdnum filter on the three benchmark corpora,
+# counts instructions per line on the dense corpus with callgrind, and records peak memory.
+#
+#   bench/run.sh [SCALE]     SCALE 1 (the default) is the full size: 1,000,000 dense lines,
+#                            100 MB of BibTeX, 100 MB of prose
+#
+# Needs hyperfine, valgrind, GNU time and python3-stdnum (Debian packages of those names); the
+# peer runs under Debian's /usr/bin/python3, where python3-stdnum is installed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scale=${1:-1}
+runs=${RUNS:-10}
+corpus=bench/corpus/scale-$scale
+results=bench/results
+mkdir -p "$results"
+
+cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DORVANE_TESTS=OFF >/dev/null
+cmake --build build-bench -j2 >/dev/null
+[ -f "$corpus/prose.txt" ] || python3 bench/make_corpus.py "$corpus" --scale "$scale"
+
+for name in prose bib dense; do
+  input=$corpus/$name.txt
+  hyperfine --style none --warmup 1 --runs "$runs" --export-json "$results/$name.json" \
+    -n cat "cat $input > $results/cat.out" \
+    -n orvane "build-bench/orvane < $input > $results/orvane.out 2> $results/orvane.err" \
+    >/dev/null
+  hyperfine --style none --runs 3 --export-json "$results/$name-stdnum.json" \
+    -n stdnum "/usr/bin/python3 bench/stdnum_peer.py < $input > $results/stdnum.out 2> /dev/null" >/dev/null
+  /usr/bin/time -f %M -o "$results/$name.peak" build-bench/orvane < "$input" > "$results/orvane.out" 2>/dev/null
+  if [ "$name" = dense ]; then
+    # What orvane changed, for the count of hyphenated ISBNs.
+    cp "$results/orvane.out" "$results/dense.out"
+  fi
+done
+
+# Instructions per line do not depend on machine noise: callgrind on the first 100,000 lines.
+head -n 100000 "$corpus/dense.txt" > "$results/dense-100k.txt"
+valgrind --tool=callgrind --callgrind-out-file="$results/callgrind.out" \
+  build-bench/orvane < "$results/dense-100k.txt" > /dev/null 2> "$results/callgrind.log"
+
+python3 bench/report.py "$corpus" "$results"
