@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr const char *VERSION = "3.07";
+constexpr const char *VERSION = ORVANE_VERSION;
 constexpr const char *RELEASE_DATE = "26-Dec-2021";
 
 constexpr const char *HELP_TEXT = "orvane [ --help ] [ --version ] [ arguments ]\n"

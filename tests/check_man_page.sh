@@ -1,0 +1,14 @@
+#!/bin/sh
+# Fails on any warning about the man page, from groff and, where it is installed, mandoc.
+page=$1
+out=$(groff -man -ww -z "$page" 2>&1) || { echo "$out"; exit 1; }
+[ -z "$out" ] || { echo "$out"; exit 1; }
+if command -v mandoc >/dev/null 2>&1; then
+  mandoc -Tlint "$page" || exit 1
+fi
+# Every message orvane prints is documented.
+for message in "invalid ISBN\\\\-10 value" "invalid ISBN\\\\-13 value" "must begin with either 978 or 979" \
+               "Write error on standard output" "Read error on standard input" \
+               "Out of memory for an input line" "Out of string memory"; do
+  grep -q "$message" "$page" || { echo "not documented: $message"; exit 1; }
+done
