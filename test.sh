@@ -16,3 +16,10 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DORVANE_SANITIZE=ON
 cmake --build build-sanitize -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
+
+echo "== fuzzing"
+if command -v clang++ >/dev/null 2>&1; then
+  fuzz/run.sh "${FUZZ_SECONDS:-60}"
+else
+  echo "clang++ is not installed: fuzzing skipped"
+fi

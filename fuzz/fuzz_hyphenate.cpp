@@ -1,0 +1,62 @@
+// hyphenate_ISBN_10 and hyphenate_ISBN_13 on arbitrary texts with arbitrary limits: either the
+// text is left as it was, or the result is shorter than the limit and keeps the text's ISBN
+// characters in order.
+
+#include "fuzz_support.h"
+#include "isbn.h"
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+namespace {
+
+std::string ISBN_characters(const char *text)
+{
+    std::string out;
+    for (; *text != '\0'; ++text)
+        if ((*text >= '0' && *text <= '9') || *text == 'x' || *text == 'X')
+            out += *text;
+    return out;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    capture_standard_streams();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    if (size < 3)
+        return 0;
+    bool thirteen = (data[0] & 1) != 0;
+    std::size_t limit = 1 + ((static_cast<std::size_t>(data[1]) << 8 | data[2]) % 4096);
+    std::string input(reinterpret_cast<const char *>(data + 3), size - 3);
+    input = input.substr(0, std::strlen(input.c_str()));
+    if (input.size() >= 4096)
+        return 0;
+
+    // The text's storage and the output hold limit bytes, as the routines require; no more, so
+    // AddressSanitizer sees any write past them.
+    std::size_t storage = std::max(limit, input.size() + 1);
+    char *text = new char[storage];
+    char *output = new char[limit];
+    std::memcpy(text, input.c_str(), input.size() + 1);
+    captured_stderr.clear();
+    if (thirteen)
+        hyphenate_ISBN_13(text, output, limit);
+    else
+        hyphenate_ISBN_10(text, output, limit);
+    if (input != text) {
+        if (std::strlen(text) >= limit)
+            fuzz_failure("the result is not shorter than the limit\n");
+        if (ISBN_characters(text) != ISBN_characters(input.c_str()))
+            fuzz_failure("the result lost, added or moved ISBN characters\n");
+    }
+    delete[] text;
+    delete[] output;
+    return 0;
+}
