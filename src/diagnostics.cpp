@@ -9,11 +9,11 @@
 std::int64_t line_number = 0;
 
 // The message is passed as an argument, never as the format, so a '%' in it is printed as is.
-// What the filter has written so far goes to the output stream first, so the two streams
-// interleave as if standard output were written directly.
+// On a terminal, what the filter has written so far goes to the output stream first, so the
+// two streams interleave as if standard output were written directly.
 void report_warning(const char *message)
 {
-    hand_over_output();
+    sync_output();
     // Formatted by hand into one buffer: standard error is unbuffered, so the line goes out in a
     // single write, and in dense input warnings are frequent enough for printf's cost to show.
     char line[512];
@@ -45,9 +45,11 @@ void report_warning(const char *message)
     std::fflush(stderr);
 }
 
-// exit() rather than _exit(): whatever standard output already holds is still delivered.
+// What was written before the failure is delivered first: the gathered output now, the
+// stream's buffer by exit(). After a write error there is nothing left to hand over.
 void report_fatal(const char *message)
 {
+    hand_over_output();
     std::fprintf(stderr, "%s %s\n", "??", message);
     std::exit(1);
 }

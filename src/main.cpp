@@ -30,8 +30,6 @@ constexpr const char *HELP_TEXT = "orvane [ --help ] [ --version ] [ arguments ]
 // Input is read in blocks of this size; the buffer grows only for a longer line.
 constexpr std::size_t BLOCK_SIZE = 128 * 1024;
 
-constexpr std::size_t OUTPUT_BUFFER_SIZE = 64 * 1024;
-
 // Filters the arguments in order, one space between two and a newline after the last. An
 // option stops the run where it stands, after the text already written.
 void filter_arguments(int argc, char **argv)
@@ -91,7 +89,7 @@ void filter_standard_input()
             continue;
         std::size_t whole = static_cast<std::size_t>(static_cast<const char *>(last_newline) - buffer) + 1;
         filter_lines(buffer, whole);
-        hand_over_output();
+        sync_output();
         std::memmove(buffer, buffer + whole, held - whole);
         held -= whole;
     }
@@ -104,9 +102,7 @@ void filter_standard_input()
 int main(int argc, char **argv)
 {
     line_number = 0;
-    // A larger buffer means fewer writes; a terminal keeps its line buffering.
-    if (isatty(STDOUT_FILENO) == 0)
-        std::setvbuf(stdout, nullptr, _IOFBF, OUTPUT_BUFFER_SIZE);
+    start_output();
     if (argc < 2)
         filter_standard_input();
     else

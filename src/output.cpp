@@ -5,13 +5,15 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 namespace {
 
-constexpr std::size_t GATHER_SIZE = 64 * 1024;
+constexpr std::size_t GATHER_SIZE = 128 * 1024;
 
 char gathered[GATHER_SIZE];
 std::size_t gathered_length = 0;
+bool interactive = true;
 
 // Reports the error that made the last write to standard output fail.
 [[noreturn]] void report_write_error()
@@ -29,6 +31,13 @@ void write_stream(const char *bytes, std::size_t count)
 }
 
 } // namespace
+
+void start_output()
+{
+    interactive = isatty(STDOUT_FILENO) != 0;
+    if (!interactive)
+        std::setvbuf(stdout, nullptr, _IONBF, 0);
+}
 
 void write_output(const char *bytes, std::size_t count)
 {
@@ -48,6 +57,12 @@ void write_output_byte(char byte)
     if (gathered_length == GATHER_SIZE)
         hand_over_output();
     gathered[gathered_length++] = byte;
+}
+
+void sync_output()
+{
+    if (interactive)
+        hand_over_output();
 }
 
 void hand_over_output()

@@ -1,12 +1,17 @@
 // Writing to standard output, where every write error ends the run.
 //
-// Small writes are gathered in a buffer of this module and handed to the standard output
-// stream in large pieces. hand_over_output() passes on what is gathered, so that the stream
-// (and its own buffering, line by line on a terminal) sees the same bytes at the same points as
-// if every write had gone to it directly: before a warning and after each block of input.
+// Writes are gathered in a buffer of this module. When standard output is a terminal, the
+// standard stream keeps its line buffering, and the gathered bytes are handed to it before every
+// warning and after every block of input, so that output and warnings interleave on the screen
+// as if each write had gone to the stream at once. Anywhere else the gathered buffer is the
+// stream's only buffer, and it goes out in large writes.
 #pragma once
 
 #include <cstddef>
+
+// Chooses the buffering for standard output, as above. Until it is called, the gathered bytes
+// are handed over at every synchronisation point, as for a terminal.
+void start_output();
 
 // Appends count bytes to standard output.
 void write_output(const char *bytes, std::size_t count);
@@ -14,8 +19,13 @@ void write_output(const char *bytes, std::size_t count);
 // Appends one byte to standard output.
 void write_output_byte(char byte);
 
+// A point where a terminal must have seen everything written so far: before a warning, after
+// a block of input.
+void sync_output();
+
 // Hands everything written so far to the standard output stream.
 void hand_over_output();
 
-// Flushes standard output; a failure here is reported like any other write error.
+// Writes out everything and flushes standard output; a failure here is reported like any
+// other write error.
 void finish_output();
