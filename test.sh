@@ -6,6 +6,11 @@ set -euo pipefail
 cd "$(dirname "$0")"
 jobs=${JOBS:-2}
 
+echo "== source format"
+if command -v clang-format >/dev/null 2>&1; then
+  clang-format --dry-run --Werror src/*.cpp src/*.h tests/*.cpp tests/*.h bench/*.cpp fuzz/*.cpp fuzz/*.h
+fi
+
 echo "== release build and tests"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j"$jobs"

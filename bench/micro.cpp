@@ -9,12 +9,11 @@
 
 namespace {
 
-const char *const ISBN_10S[] = {"0201633612", "7123456785", "8000123452", "6001234566", "9914400019",
-                                "9998785014", "9990180016", "080442957X"};
+const char *const ISBN_10S[] = {"0201633612", "7123456785", "8000123452", "6001234566",
+                                "9914400019", "9998785014", "9990180016", "080442957X"};
 const char *const ISBN_13S[] = {"9780201633610", "9789998785014", "9791000000008", "9791100000007"};
 
-void check_digits(benchmark::State &state)
-{
+void check_digits(benchmark::State &state) {
     std::size_t i = 0;
     for (auto _ : state) {
         benchmark::DoNotOptimize(check_candidate(ISBN_10S[i % 8], 10));
@@ -24,8 +23,7 @@ void check_digits(benchmark::State &state)
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * 2);
 }
 
-template <bool walk> void lookup(benchmark::State &state)
-{
+template <bool walk> void lookup(benchmark::State &state) {
     std::size_t i = 0;
     for (auto _ : state) {
         const char *key = ISBN_10S[i++ % 8];
@@ -35,8 +33,7 @@ template <bool walk> void lookup(benchmark::State &state)
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }
 
-void hyphenate(benchmark::State &state)
-{
+void hyphenate(benchmark::State &state) {
     char text[4096];
     char output[4096];
     std::size_t i = 0;

@@ -12,8 +12,7 @@
 
 namespace {
 
-std::string without_hyphens(std::string_view text)
-{
+std::string without_hyphens(std::string_view text) {
     std::string out;
     for (char c : text)
         if (c != '-')
@@ -21,8 +20,7 @@ std::string without_hyphens(std::string_view text)
     return out;
 }
 
-std::vector<std::string_view> lines_of(std::string_view text)
-{
+std::vector<std::string_view> lines_of(std::string_view text) {
     std::vector<std::string_view> lines;
     while (!text.empty()) {
         std::size_t end = text.find('\n');
@@ -35,14 +33,12 @@ std::vector<std::string_view> lines_of(std::string_view text)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     capture_standard_streams();
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     std::string_view input(reinterpret_cast<const char *>(data), size);
 
     captured_stdout.clear();

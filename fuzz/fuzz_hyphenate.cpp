@@ -11,8 +11,7 @@
 
 namespace {
 
-std::string ISBN_characters(const char *text)
-{
+std::string ISBN_characters(const char *text) {
     std::string out;
     for (; *text != '\0'; ++text)
         if ((*text >= '0' && *text <= '9') || *text == 'x' || *text == 'X')
@@ -22,14 +21,12 @@ std::string ISBN_characters(const char *text)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     capture_standard_streams();
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     if (size < 3)
         return 0;
     bool thirteen = (data[0] & 1) != 0;

@@ -16,15 +16,13 @@ struct memory_stream {
     void open() { file = open_memstream(&data, &size); }
 
     // Starts over, empty.
-    void clear()
-    {
+    void clear() {
         std::fflush(file);
         fseeko(file, 0, SEEK_SET);
         std::fflush(file);
     }
 
-    std::string_view contents()
-    {
+    std::string_view contents() {
         std::fflush(file);
         return {data, size};
     }
@@ -34,8 +32,7 @@ inline memory_stream captured_stdout;
 inline memory_stream captured_stderr;
 
 // Called once: the filter's output and warnings go to memory from here on.
-inline void capture_standard_streams()
-{
+inline void capture_standard_streams() {
     captured_stdout.open();
     captured_stderr.open();
     stdout = captured_stdout.file;
@@ -43,14 +40,12 @@ inline void capture_standard_streams()
 }
 
 // What the filter wrote since the last clear.
-inline std::string_view filter_output()
-{
+inline std::string_view filter_output() {
     hand_over_output();
     return captured_stdout.contents();
 }
 
-[[noreturn]] inline void fuzz_failure(const char *what)
-{
+[[noreturn]] inline void fuzz_failure(const char *what) {
     // Sanitizers and libFuzzer write to file descriptor 2 directly, not through stderr.
     std::fputs(what, captured_stderr.file);
     std::abort();

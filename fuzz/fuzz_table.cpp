@@ -17,15 +17,13 @@ std::array<ISBN_range_row, ISBN_RANGE_MAX> built_in;
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     capture_standard_streams();
     std::copy(std::begin(ISBN_range), std::end(ISBN_range), built_in.begin());
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     // Texts separated by NUL bytes.
     std::vector<std::string> texts;
     std::string current;
@@ -40,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     texts.push_back(current);
 
     for (std::size_t i = 0; i + 2 < texts.size(); i += 3) {
-        int order = compare_ISBN_range(texts[i].c_str(), texts[i + 1].c_str(), texts[i + 2].c_str());
+        int order =
+            compare_ISBN_range(texts[i].c_str(), texts[i + 1].c_str(), texts[i + 2].c_str());
         if (order < -1 || order > 1)
             fuzz_failure("compare_ISBN_range gave a value other than -1, 0 or 1\n");
         if (compare_ISBN_range(texts[i].c_str(), texts[i].c_str(), texts[i].c_str()) != 0)
@@ -48,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
 
     // Rows of begin, end and countries; the last text is a key to look up.
-    std::fill(std::begin(ISBN_range), std::end(ISBN_range), ISBN_range_row{nullptr, nullptr, nullptr});
+    std::fill(std::begin(ISBN_range), std::end(ISBN_range),
+              ISBN_range_row{nullptr, nullptr, nullptr});
     std::size_t rows = std::min<std::size_t>((texts.size() - 1) / 3, 64);
     for (std::size_t r = 0; r < rows; ++r)
         ISBN_range[r] = {texts[3 * r].c_str(), texts[3 * r + 1].c_str(), texts[3 * r + 2].c_str()};

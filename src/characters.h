@@ -9,8 +9,7 @@ namespace characters {
 
 enum : unsigned char { ISBN = 1, TOKEN = 2 };
 
-constexpr std::array<unsigned char, 256> make_classes()
-{
+constexpr std::array<unsigned char, 256> make_classes() {
     std::array<unsigned char, 256> classes{};
     for (int c = '0'; c <= '9'; ++c)
         classes[static_cast<std::size_t>(c)] = ISBN | TOKEN;
@@ -24,19 +23,16 @@ inline constexpr std::array<unsigned char, 256> classes = make_classes();
 } // namespace characters
 
 // A digit, 'x' or 'X'.
-constexpr bool is_ISBN_character(char c)
-{
+constexpr bool is_ISBN_character(char c) {
     return (characters::classes[static_cast<unsigned char>(c)] & characters::ISBN) != 0;
 }
 
 // A byte that continues a candidate token: an ISBN character or a hyphen.
-constexpr bool is_token_byte(char c)
-{
+constexpr bool is_token_byte(char c) {
     return (characters::classes[static_cast<unsigned char>(c)] & characters::TOKEN) != 0;
 }
 
 // The value of an ISBN character in check-digit arithmetic: 10 for 'x' and 'X'.
-constexpr int ISBN_character_value(char c)
-{
+constexpr int ISBN_character_value(char c) {
     return c == 'x' || c == 'X' ? 10 : c - '0';
 }

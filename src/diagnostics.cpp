@@ -11,8 +11,7 @@ std::int64_t line_number = 0;
 // The message is passed as an argument, never as the format, so a '%' in it is printed as is.
 // On a terminal, what the filter has written so far goes to the output stream first, so the
 // two streams interleave as if standard output were written directly.
-void report_warning(const char *message)
-{
+void report_warning(const char *message) {
     sync_output();
     // Formatted by hand into one buffer: standard error is unbuffered, so the line goes out in a
     // single write, and in dense input warnings are frequent enough for printf's cost to show.
@@ -30,7 +29,8 @@ void report_warning(const char *message)
     std::size_t number_length = static_cast<std::size_t>(number + sizeof number - digits);
     std::size_t message_length = std::strlen(message);
     if (message_length + number_length + 5 > sizeof line) {
-        std::fprintf(stderr, "%s:%.*s:%s.\n", "-", static_cast<int>(number_length), digits, message);
+        std::fprintf(stderr, "%s:%.*s:%s.\n", "-", static_cast<int>(number_length), digits,
+                     message);
     } else {
         char *p = line;
         *p++ = '-';
@@ -47,15 +47,13 @@ void report_warning(const char *message)
 
 // What was written before the failure is delivered first: the gathered output now, the
 // stream's buffer by exit(). After a write error there is nothing left to hand over.
-void report_fatal(const char *message)
-{
+void report_fatal(const char *message) {
     hand_over_output();
     std::fprintf(stderr, "%s %s\n", "??", message);
     std::exit(1);
 }
 
-char *duplicate_string(const char *text)
-{
+char *duplicate_string(const char *text) {
     std::size_t size = std::strlen(text) + 1;
     char *copy = static_cast<char *>(std::malloc(size));
     if (copy == nullptr)

@@ -15,14 +15,12 @@ namespace {
 constexpr std::size_t BUFFER_SIZE = TOKEN_MAX + 1;
 constexpr std::string_view URL_MARK = "://";
 
-
 // Whether the writing rule inserts a hyphen after a 978 or 979 prefix.
-bool needs_prefix_hyphen(const char *token, std::size_t length)
-{
-    return length == 16 && (std::memcmp(token, "978", 3) == 0 || std::memcmp(token, "979", 3) == 0) &&
+bool needs_prefix_hyphen(const char *token, std::size_t length) {
+    return length == 16 &&
+           (std::memcmp(token, "978", 3) == 0 || std::memcmp(token, "979", 3) == 0) &&
            token[3] != '-';
 }
-
 
 // Where the scan stands in its text: what is written, and how far line_number is counted.
 struct scan_state {
@@ -32,8 +30,7 @@ struct scan_state {
 };
 
 // Hands the output everything before position.
-void catch_up(scan_state &state, const char *position)
-{
+void catch_up(scan_state &state, const char *position) {
     write_output(state.unwritten, static_cast<std::size_t>(position - state.unwritten));
     state.unwritten = position;
 }
@@ -42,8 +39,7 @@ void catch_up(scan_state &state, const char *position)
 // before a warning about the token at position, so that the warning follows the same text and
 // quotes the same line as in a line-by-line filter, and at the end of a block. Lines are counted
 // nowhere else, since most tokens never warn.
-void catch_up_with_lines(scan_state &state, const char *position)
-{
+void catch_up_with_lines(scan_state &state, const char *position) {
     catch_up(state, position);
     if (state.counting) {
         line_number += static_cast<std::int64_t>(count_newlines(state.counted, position));
@@ -52,8 +48,7 @@ void catch_up_with_lines(scan_state &state, const char *position)
 }
 
 // Reports a token whose check digit is wrong, quoting its hyphen-free text.
-void report_invalid(const char *hyphen_free, std::size_t length)
-{
+void report_invalid(const char *hyphen_free, std::size_t length) {
     char message[100] = "invalid ISBN-10 value [";
     constexpr std::size_t opening = sizeof "invalid ISBN-10 value [" - 1;
     if (length == 13)
@@ -63,15 +58,13 @@ void report_invalid(const char *hyphen_free, std::size_t length)
     report_warning(message);
 }
 
-bool check_digit_is_right(const char *hyphen_free, std::size_t length)
-{
+bool check_digit_is_right(const char *hyphen_free, std::size_t length) {
     return length == 10 ? check_ISBN_10(hyphen_free) : check_ISBN_13(hyphen_free);
 }
 
 // Writes the text that stands for a token, through the one output rule: a 16-byte text that
 // starts with 978 or 979 not followed by a hyphen gets a hyphen after the prefix.
-void write_token(const char *token, std::size_t length)
-{
+void write_token(const char *token, std::size_t length) {
     if (needs_prefix_hyphen(token, length)) {
         write_output(token, 3);
         write_output_byte('-');
@@ -83,8 +76,7 @@ void write_token(const char *token, std::size_t length)
 
 // Checks one collected token. A token that comes out as it came stays in the unwritten
 // stretch, so unchanged text reaches the output in long spans.
-void process_token(scan_state &state, const char *token, std::size_t length)
-{
+void process_token(scan_state &state, const char *token, std::size_t length) {
     // The hyphen-free copy stops early: most digit runs (years, pages) can never be ISBNs.
     char text[BUFFER_SIZE];
     std::size_t characters = 0;
@@ -110,7 +102,8 @@ void process_token(scan_state &state, const char *token, std::size_t length)
         return;
     }
     // Hyphenation warns about an ISBN-13 that begins with neither 978 nor 979.
-    if (characters == 13 && (text[0] != '9' || text[1] != '7' || (text[2] != '8' && text[2] != '9')))
+    if (characters == 13 &&
+        (text[0] != '9' || text[1] != '7' || (text[2] != '8' && text[2] != '9')))
         catch_up_with_lines(state, token);
     else
         catch_up(state, token);
@@ -125,13 +118,13 @@ void process_token(scan_state &state, const char *token, std::size_t length)
 
 // The scan of text that holds no "://": each digit starts a candidate token of at most
 // TOKEN_MAX bytes; everything else stays in the unwritten stretch.
-void filter_span(scan_state &state, const char *p, const char *end)
-{
+void filter_span(scan_state &state, const char *p, const char *end) {
     while (p < end) {
         const char *digit = find_digit(p, end);
         if (digit == end)
             break;
-        const char *limit = end - digit > static_cast<std::ptrdiff_t>(TOKEN_MAX) ? digit + TOKEN_MAX : end;
+        const char *limit =
+            end - digit > static_cast<std::ptrdiff_t>(TOKEN_MAX) ? digit + TOKEN_MAX : end;
         const char *q = digit;
         while (q < limit && is_token_byte(*q))
             ++q;
@@ -142,16 +135,14 @@ void filter_span(scan_state &state, const char *p, const char *end)
 
 } // namespace
 
-bool check_ISBN_10(const char *characters)
-{
+bool check_ISBN_10(const char *characters) {
     int sum = 0;
     for (int position = 1; position <= 9; ++position)
         sum += position * ISBN_character_value(characters[position - 1]);
     return sum % 11 == ISBN_character_value(characters[9]);
 }
 
-bool check_ISBN_13(const char *characters)
-{
+bool check_ISBN_13(const char *characters) {
     int sum = 0;
     for (int position = 1; position <= 12; ++position)
         sum += (position % 2 == 1 ? 1 : 3) * ISBN_character_value(characters[position - 1]);
@@ -159,16 +150,14 @@ bool check_ISBN_13(const char *characters)
     return check == ISBN_character_value(characters[12]);
 }
 
-bool check_candidate(const char *hyphen_free, std::size_t length)
-{
+bool check_candidate(const char *hyphen_free, std::size_t length) {
     if (check_digit_is_right(hyphen_free, length))
         return true;
     report_invalid(hyphen_free, length);
     return false;
 }
 
-void filter_text(const char *text, std::size_t length)
-{
+void filter_text(const char *text, std::size_t length) {
     if (std::string_view(text, length).find(URL_MARK) != std::string_view::npos) {
         write_output(text, length);
         return;
@@ -178,16 +167,14 @@ void filter_text(const char *text, std::size_t length)
     catch_up(state, text + length);
 }
 
-void filter_text(const char *text)
-{
+void filter_text(const char *text) {
     filter_text(text, std::strlen(text));
 }
 
 // Lines that hold "://" are found by one search over the whole block and left in the unwritten
 // stretch as they are; the text between them is scanned as one span, since no token can cross
 // a newline.
-void filter_lines(const char *text, std::size_t length)
-{
+void filter_lines(const char *text, std::size_t length) {
     if (length == 0)
         return;
     const char *p = text;

@@ -3,7 +3,8 @@
 
 #include <cstddef>
 
-// Longest candidate token: a longer run of ISBN characters and hyphens is cut after this many bytes.
+// Longest candidate token: a longer run of ISBN characters and hyphens is cut after this many
+// bytes.
 constexpr std::size_t TOKEN_MAX = 4095;
 
 // Filters one line or argument of length bytes (NUL bytes included). A text that contains "://"

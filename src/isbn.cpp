@@ -1,6 +1,6 @@
 #include "isbn.h"
-#include "characters.h"
 
+#include "characters.h"
 #include "diagnostics.h"
 
 #include <cstdio>
@@ -11,10 +11,8 @@ namespace {
 // At most this many ISBN characters of a text take part in a range comparison.
 constexpr std::size_t EXTRACT_MAX = 14;
 
-
 // Collects the ISBN characters of text, skipping every other byte, up to EXTRACT_MAX of them.
-void extract(const char *text, char (&out)[EXTRACT_MAX + 1])
-{
+void extract(const char *text, char (&out)[EXTRACT_MAX + 1]) {
     std::size_t n = 0;
     for (; *text != '\0' && n < EXTRACT_MAX; ++text)
         if (is_ISBN_character(*text))
@@ -23,8 +21,7 @@ void extract(const char *text, char (&out)[EXTRACT_MAX + 1])
 }
 
 // Rows [first, last) of the set, where last is the first row without begin (or the capacity).
-void row_bounds(ISBN_rows rows, std::size_t &first, std::size_t &last)
-{
+void row_bounds(ISBN_rows rows, std::size_t &first, std::size_t &last) {
     std::size_t used = 0;
     while (used < ISBN_RANGE_MAX && ISBN_range[used].begin != nullptr)
         ++used;
@@ -46,8 +43,7 @@ constexpr ISBN_kind ISBN_13{13, 3, 16, true};
 
 // Finds the next candidate at or after from: N ISBN characters with nothing but spaces and
 // hyphens between them. Returns false when the text ends first.
-bool find_candidate(const char *from, std::size_t n, const char *&first, const char *&last)
-{
+bool find_candidate(const char *from, std::size_t n, const char *&first, const char *&last) {
     const char *p = from;
     for (;;) {
         while (*p != '\0' && !is_ISBN_character(*p))
@@ -74,15 +70,14 @@ bool find_candidate(const char *from, std::size_t n, const char *&first, const c
 // Builds the hyphenated form of the candidate [first, last] into form, following the covering
 // row's begin text as the pattern. Returns the form's length, or 0 when the candidate fails.
 // The walk never reads past last, so a candidate too short for its pattern fails.
-std::size_t place_hyphens(const ISBN_kind &kind, const char *first, const char *last, char *form)
-{
+std::size_t place_hyphens(const ISBN_kind &kind, const char *first, const char *last, char *form) {
     const char *key = first + kind.key_offset;
     ISBN_rows rows = ISBN_rows::prefix_978;
     if (kind.prefix_step)
         rows = first[0] != '9' || first[1] != '7' ? ISBN_rows::all
-               : first[2] == '8'                ? ISBN_rows::prefix_978
-               : first[2] == '9'                ? ISBN_rows::prefix_979
-                                                : ISBN_rows::all;
+               : first[2] == '8'                  ? ISBN_rows::prefix_978
+               : first[2] == '9'                  ? ISBN_rows::prefix_979
+                                                  : ISBN_rows::all;
     const ISBN_range_row *row = find_ISBN_range(key, rows);
     if (row == nullptr)
         return 0;
@@ -103,8 +98,8 @@ std::size_t place_hyphens(const ISBN_kind &kind, const char *first, const char *
                     characters[n++] = *p;
             characters[n] = '\0';
             char message[100];
-            std::snprintf(message, sizeof message, "ISBN-13 must begin with either 978 or 979: ``%s''",
-                          characters);
+            std::snprintf(message, sizeof message,
+                          "ISBN-13 must begin with either 978 or 979: ``%s''", characters);
             report_warning(message);
         }
     }
@@ -140,8 +135,7 @@ std::size_t place_hyphens(const ISBN_kind &kind, const char *first, const char *
 
 // The shared body of the two hyphenation routines: output collects the result, and text is
 // replaced only when the whole result fits below limit.
-void hyphenate(const ISBN_kind &kind, char *text, char *output, std::size_t limit)
-{
+void hyphenate(const ISBN_kind &kind, char *text, char *output, std::size_t limit) {
     // The filter's case, a text that is one candidate and nothing else, in short: the form
     // replaces it, or a failure passes its first byte on and leaves too few characters for
     // another candidate, so the text stays as it was.
@@ -192,8 +186,7 @@ void hyphenate(const ISBN_kind &kind, char *text, char *output, std::size_t limi
 } // namespace
 
 // A K shorter than B compares below it, since strncmp meets K's terminator first.
-int compare_ISBN_range(const char *begin, const char *candidate, const char *end)
-{
+int compare_ISBN_range(const char *begin, const char *candidate, const char *end) {
     char b[EXTRACT_MAX + 1];
     char k[EXTRACT_MAX + 1];
     extract(begin, b);
@@ -208,8 +201,7 @@ int compare_ISBN_range(const char *begin, const char *candidate, const char *end
 }
 
 // Rows whose begin starts with a hyphen are passed over; the first covering row wins.
-const ISBN_range_row *walk_ISBN_range(const char *key, ISBN_rows rows)
-{
+const ISBN_range_row *walk_ISBN_range(const char *key, ISBN_rows rows) {
     std::size_t first = 0;
     std::size_t last = 0;
     row_bounds(rows, first, last);
@@ -221,12 +213,10 @@ const ISBN_range_row *walk_ISBN_range(const char *key, ISBN_rows rows)
     return nullptr;
 }
 
-void hyphenate_ISBN_10(char *text, char *output, std::size_t limit)
-{
+void hyphenate_ISBN_10(char *text, char *output, std::size_t limit) {
     hyphenate(ISBN_10, text, output, limit);
 }
 
-void hyphenate_ISBN_13(char *text, char *output, std::size_t limit)
-{
+void hyphenate_ISBN_13(char *text, char *output, std::size_t limit) {
     hyphenate(ISBN_13, text, output, limit);
 }

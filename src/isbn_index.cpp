@@ -8,8 +8,8 @@
 // the table on the first lookup after a change, and only for a table it can represent exactly:
 // otherwise lookups fall back to the walk.
 
-#include "isbn.h"
 #include "characters.h"
+#include "isbn.h"
 
 #include <algorithm>
 #include <array>
@@ -23,14 +23,12 @@ constexpr std::size_t SET_COUNT = 3;
 constexpr std::size_t MAX_PIECES = 2 * ISBN_RANGE_MAX + 1;
 constexpr std::int16_t NO_ROW = -1;
 
-std::uint32_t power_of_11(int n)
-{
+std::uint32_t power_of_11(int n) {
     std::uint32_t p = 1;
     while (n-- > 0)
         p *= 11;
     return p;
 }
-
 
 struct row_interval {
     std::uint32_t low;  // first key covered
@@ -57,8 +55,7 @@ std::array<piece_table, SET_COUNT> sets;
 
 // Reads the digits of one prefix text as ISBN characters, the way the range comparison
 // extracts them. Returns false for texts the index cannot represent.
-bool prefix_digits(const char *text, std::uint32_t &value, int &width)
-{
+bool prefix_digits(const char *text, std::uint32_t &value, int &width) {
     value = 0;
     width = 0;
     for (; *text != '\0'; ++text) {
@@ -73,8 +70,7 @@ bool prefix_digits(const char *text, std::uint32_t &value, int &width)
     return true;
 }
 
-bool row_interval_of(const ISBN_range_row &row, row_interval &interval)
-{
+bool row_interval_of(const ISBN_range_row &row, row_interval &interval) {
     std::uint32_t begin = 0;
     std::uint32_t end = 0;
     int begin_width = 0;
@@ -90,8 +86,8 @@ bool row_interval_of(const ISBN_range_row &row, row_interval &interval)
 
 // Builds one set's pieces from the intervals of rows [first, last); rows whose begin starts
 // with a hyphen take no part, as in the walk.
-void build_set(piece_table &set, const row_interval *intervals, std::size_t first, std::size_t last)
-{
+void build_set(piece_table &set, const row_interval *intervals, std::size_t first,
+               std::size_t last) {
     std::array<std::uint32_t, MAX_PIECES> cuts;
     std::size_t n = 0;
     cuts[n++] = 0;
@@ -102,8 +98,8 @@ void build_set(piece_table &set, const row_interval *intervals, std::size_t firs
         cuts[n++] = intervals[i].high;
     }
     std::sort(cuts.begin(), cuts.begin() + static_cast<std::ptrdiff_t>(n));
-    n = static_cast<std::size_t>(std::unique(cuts.begin(), cuts.begin() + static_cast<std::ptrdiff_t>(n)) -
-                                 cuts.begin());
+    n = static_cast<std::size_t>(
+        std::unique(cuts.begin(), cuts.begin() + static_cast<std::ptrdiff_t>(n)) - cuts.begin());
     set.count = n;
     std::copy(cuts.begin(), cuts.begin() + static_cast<std::ptrdiff_t>(n), set.start.begin());
     std::fill(set.row.begin(), set.row.begin() + static_cast<std::ptrdiff_t>(n), NO_ROW);
@@ -128,10 +124,12 @@ void build_set(piece_table &set, const row_interval *intervals, std::size_t firs
             continue;
         auto piece = [&](std::uint32_t value) {
             return static_cast<std::uint32_t>(
-                std::lower_bound(set.start.begin(), set.start.begin() + static_cast<std::ptrdiff_t>(n), value) -
+                std::lower_bound(set.start.begin(),
+                                 set.start.begin() + static_cast<std::ptrdiff_t>(n), value) -
                 set.start.begin());
         };
-        std::uint32_t stop = intervals[i].high >= SPACE ? static_cast<std::uint32_t>(n) : piece(intervals[i].high);
+        std::uint32_t stop =
+            intervals[i].high >= SPACE ? static_cast<std::uint32_t>(n) : piece(intervals[i].high);
         for (std::uint32_t p = find_free(piece(intervals[i].low)); p < stop; p = find_free(p)) {
             set.row[p] = static_cast<std::int16_t>(i);
             next_free[p] = p + 1;
@@ -145,8 +143,7 @@ void build_set(piece_table &set, const row_interval *intervals, std::size_t firs
     }
 }
 
-void build_index()
-{
+void build_index() {
     static std::array<row_interval, ISBN_RANGE_MAX> intervals;
     std::size_t used = 0;
     for (; used < ISBN_RANGE_MAX && ISBN_range[used].begin != nullptr; ++used) {
@@ -159,13 +156,13 @@ void build_index()
     std::size_t boundary = std::min(ISBN_RANGE_979_FIRST_ROW, used);
     build_set(sets[static_cast<std::size_t>(ISBN_rows::all)], intervals.data(), 0, used);
     build_set(sets[static_cast<std::size_t>(ISBN_rows::prefix_978)], intervals.data(), 0, boundary);
-    build_set(sets[static_cast<std::size_t>(ISBN_rows::prefix_979)], intervals.data(), boundary, used);
+    build_set(sets[static_cast<std::size_t>(ISBN_rows::prefix_979)], intervals.data(), boundary,
+              used);
     state = index_state::ready;
 }
 
 // The key's first 8 ISBN characters as a base-11 number; false if it has fewer.
-bool key_value(const char *key, std::uint32_t &value)
-{
+bool key_value(const char *key, std::uint32_t &value) {
     value = 0;
     int n = 0;
     for (; *key != '\0' && n < PLACES; ++key) {
@@ -182,13 +179,11 @@ bool key_value(const char *key, std::uint32_t &value)
 
 } // namespace
 
-void ISBN_range_changed()
-{
+void ISBN_range_changed() {
     state = index_state::stale;
 }
 
-const ISBN_range_row *find_ISBN_range(const char *key, ISBN_rows rows)
-{
+const ISBN_range_row *find_ISBN_range(const char *key, ISBN_rows rows) {
     if (state == index_state::stale)
         build_index();
     std::uint32_t value = 0;
@@ -200,7 +195,9 @@ const ISBN_range_row *find_ISBN_range(const char *key, ISBN_rows rows)
     std::size_t low = set.first_piece[bucket];
     std::size_t high = bucket + 1 < BUCKETS ? set.first_piece[bucket + 1] + 1 : set.count;
     const std::uint32_t *start = set.start.data();
-    std::size_t p = static_cast<std::size_t>(std::upper_bound(start + low + 1, start + high, value) - start) - 1;
+    std::size_t p =
+        static_cast<std::size_t>(std::upper_bound(start + low + 1, start + high, value) - start) -
+        1;
     std::int16_t row = set.row[p];
     return row == NO_ROW ? nullptr : &ISBN_range[row];
 }

@@ -18,24 +18,21 @@ constexpr std::size_t MAX_PREFIX_DIGITS = 8;
 ISBN_range_row copies[ISBN_RANGE_MAX];
 
 // A broken table invariant is a programming error: report it and abort, in every build.
-[[noreturn]] void assertion_failed(const char *expression, const char *function, int line)
-{
-    std::fprintf(stderr, "Assertion failed: (%s), function %s, file isbn, line %d.\n", expression, function,
-                 line);
+[[noreturn]] void assertion_failed(const char *expression, const char *function, int line) {
+    std::fprintf(stderr, "Assertion failed: (%s), function %s, file isbn, line %d.\n", expression,
+                 function, line);
     std::abort();
 }
 
 // Rows in use must have an end and a countries text; end is tested first.
-void check_row_fields(std::size_t k, const char *function)
-{
+void check_row_fields(std::size_t k, const char *function) {
     if (ISBN_range[k].end == nullptr)
         assertion_failed("ISBN_range[k].end != (const char *)NULL", function, __LINE__);
     if (ISBN_range[k].countries == nullptr)
         assertion_failed("ISBN_range[k].countries != (const char *)NULL", function, __LINE__);
 }
 
-std::size_t rows_in_use()
-{
+std::size_t rows_in_use() {
     std::size_t n = 0;
     while (n < ISBN_RANGE_MAX && ISBN_range[n].begin != nullptr)
         ++n;
@@ -44,8 +41,7 @@ std::size_t rows_in_use()
 
 // Puts a heap copy of *field's text in its place, and frees the copy it replaces, if any.
 // The old copy goes after the new one is made, since the text may be that very copy.
-void copy_field(const char *&field, const char *&copy)
-{
+void copy_field(const char *&field, const char *&copy) {
     char *fresh = duplicate_string(field);
     std::free(const_cast<char *>(copy));
     copy = fresh;
@@ -53,22 +49,19 @@ void copy_field(const char *&field, const char *&copy)
 }
 
 // Replaces a field by a fresh empty copy.
-void blank_field(const char *&field, const char *&copy)
-{
+void blank_field(const char *&field, const char *&copy) {
     field = "";
     copy_field(field, copy);
 }
 
-void release_field(const char *&field, const char *&copy)
-{
+void release_field(const char *&field, const char *&copy) {
     std::free(const_cast<char *>(copy));
     copy = nullptr;
     field = nullptr;
 }
 
 // Digits, one hyphen, digits, and nothing else, with at most 8 digits in all.
-bool is_prefix(const char *text)
-{
+bool is_prefix(const char *text) {
     std::size_t group = std::strspn(text, "0123456789");
     if (group == 0 || text[group] != '-')
         return false;
@@ -78,8 +71,7 @@ bool is_prefix(const char *text)
 }
 
 // Reports a malformed prefix and replaces it by a fresh empty copy.
-void check_prefix(const char *&field, const char *&copy)
-{
+void check_prefix(const char *&field, const char *&copy) {
     if (is_prefix(field))
         return;
     std::fprintf(stderr, "Invalid country/language-publisher ISBN prefix [%s]\n", field);
@@ -87,17 +79,16 @@ void check_prefix(const char *&field, const char *&copy)
 }
 
 // Whether two begin texts agree byte for byte up to and including the first hyphen of b.
-bool same_group(const char *a, const char *b)
-{
+bool same_group(const char *a, const char *b) {
     const char *hyphen = std::strchr(b, '-');
-    std::size_t length = hyphen != nullptr ? static_cast<std::size_t>(hyphen - b) + 1 : std::strlen(b) + 1;
+    std::size_t length =
+        hyphen != nullptr ? static_cast<std::size_t>(hyphen - b) + 1 : std::strlen(b) + 1;
     return std::strncmp(a, b, length) == 0;
 }
 
 } // namespace
 
-void ISBN_initialize()
-{
+void ISBN_initialize() {
     std::size_t n = 0;
     for (; n < ISBN_RANGE_MAX && ISBN_range[n].begin != nullptr; ++n) {
         check_row_fields(n, __func__);
@@ -115,8 +106,9 @@ void ISBN_initialize()
         check_prefix(row.begin, copies[k].begin);
         check_prefix(row.end, copies[k].end);
         if (std::strcmp(row.begin, row.end) > 0) {
-            std::fprintf(stderr, "Non-increasing country/language-publisher ISBN range [%s .. %s] deleted\n",
-                         row.begin, row.end);
+            std::fprintf(
+                stderr, "Non-increasing country/language-publisher ISBN range [%s .. %s] deleted\n",
+                row.begin, row.end);
             blank_field(row.begin, copies[k].begin);
             blank_field(row.end, copies[k].end);
         }
@@ -124,8 +116,7 @@ void ISBN_initialize()
     ISBN_range_changed();
 }
 
-void do_print_ISBN_table()
-{
+void do_print_ISBN_table() {
     std::fprintf(stderr, "%%%%%% ISBN ranges and country/language groups\n");
     std::size_t n = rows_in_use();
     for (std::size_t k = 0; k < n; ++k) {
@@ -144,8 +135,7 @@ void do_print_ISBN_table()
     std::fflush(stderr);
 }
 
-void ISBN_free_table()
-{
+void ISBN_free_table() {
     for (std::size_t k = 0; k < ISBN_RANGE_MAX; ++k) {
         release_field(ISBN_range[k].begin, copies[k].begin);
         release_field(ISBN_range[k].end, copies[k].end);

@@ -15,25 +15,25 @@ namespace {
 constexpr const char *VERSION = ORVANE_VERSION;
 constexpr const char *RELEASE_DATE = "26-Dec-2021";
 
-constexpr const char *HELP_TEXT = "orvane [ --help ] [ --version ] [ arguments ]\n"
-                                  "\n"
-                                  "Hyphenate apparent ISBN-10 and ISBN-13 data on the command line, or stdin.\n"
-                                  "Arguments or lines that resemble Web URLs are copied verbatim.\n"
-                                  "\n"
-                                  "With one or more arguments, filter them to stdout, and do not read stdin.\n"
-                                  "\n"
-                                  "Without arguments, filter lines from stdin to stdout.\n"
-                                  "\n"
-                                  "After careful comparison of input and output streams, it may be safe to\n"
-                                  "apply this program to most BibTeX files.\n";
+constexpr const char *HELP_TEXT =
+    "orvane [ --help ] [ --version ] [ arguments ]\n"
+    "\n"
+    "Hyphenate apparent ISBN-10 and ISBN-13 data on the command line, or stdin.\n"
+    "Arguments or lines that resemble Web URLs are copied verbatim.\n"
+    "\n"
+    "With one or more arguments, filter them to stdout, and do not read stdin.\n"
+    "\n"
+    "Without arguments, filter lines from stdin to stdout.\n"
+    "\n"
+    "After careful comparison of input and output streams, it may be safe to\n"
+    "apply this program to most BibTeX files.\n";
 
 // Input is read in blocks of this size; the buffer grows only for a longer line.
 constexpr std::size_t BLOCK_SIZE = 128 * 1024;
 
 // Filters the arguments in order, one space between two and a newline after the last. An
 // option stops the run where it stands, after the text already written.
-void filter_arguments(int argc, char **argv)
-{
+void filter_arguments(int argc, char **argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) {
             write_output(HELP_TEXT, std::strlen(HELP_TEXT));
@@ -41,7 +41,8 @@ void filter_arguments(int argc, char **argv)
         }
         if (std::strcmp(argv[i], "--version") == 0) {
             char line[64];
-            int length = std::snprintf(line, sizeof line, "orvane %s [%s]\n", VERSION, RELEASE_DATE);
+            int length =
+                std::snprintf(line, sizeof line, "orvane %s [%s]\n", VERSION, RELEASE_DATE);
             write_output(line, static_cast<std::size_t>(length));
             return;
         }
@@ -50,17 +51,16 @@ void filter_arguments(int argc, char **argv)
     }
 }
 
-[[noreturn]] void report_read_error()
-{
+[[noreturn]] void report_read_error() {
     char message[160];
-    std::snprintf(message, sizeof message, "Read error on standard input: %s", std::strerror(errno));
+    std::snprintf(message, sizeof message, "Read error on standard input: %s",
+                  std::strerror(errno));
     report_fatal(message);
 }
 
 // Reads standard input in large blocks and hands the filter whole lines only, so a line is
 // never cut however long it is: the buffer doubles while a line does not fit.
-void filter_standard_input()
-{
+void filter_standard_input() {
     std::size_t capacity = BLOCK_SIZE;
     char *buffer = static_cast<char *>(std::malloc(capacity));
     if (buffer == nullptr)
@@ -87,7 +87,8 @@ void filter_standard_input()
         const void *last_newline = memrchr(fresh, '\n', static_cast<std::size_t>(got));
         if (last_newline == nullptr)
             continue;
-        std::size_t whole = static_cast<std::size_t>(static_cast<const char *>(last_newline) - buffer) + 1;
+        std::size_t whole =
+            static_cast<std::size_t>(static_cast<const char *>(last_newline) - buffer) + 1;
         filter_lines(buffer, whole);
         sync_output();
         std::memmove(buffer, buffer + whole, held - whole);
@@ -99,8 +100,7 @@ void filter_standard_input()
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     line_number = 0;
     start_output();
     if (argc < 2)

@@ -16,31 +16,28 @@ std::size_t gathered_length = 0;
 bool interactive = true;
 
 // Reports the error that made the last write to standard output fail.
-[[noreturn]] void report_write_error()
-{
+[[noreturn]] void report_write_error() {
     char message[160];
-    std::snprintf(message, sizeof message, "Write error on standard output: %s", std::strerror(errno));
+    std::snprintf(message, sizeof message, "Write error on standard output: %s",
+                  std::strerror(errno));
     report_fatal(message);
 }
 
 // The unlocked stdio call is safe here: the program has a single thread.
-void write_stream(const char *bytes, std::size_t count)
-{
+void write_stream(const char *bytes, std::size_t count) {
     if (count != 0 && fwrite_unlocked(bytes, 1, count, stdout) != count)
         report_write_error();
 }
 
 } // namespace
 
-void start_output()
-{
+void start_output() {
     interactive = isatty(STDOUT_FILENO) != 0;
     if (!interactive)
         std::setvbuf(stdout, nullptr, _IONBF, 0);
 }
 
-void write_output(const char *bytes, std::size_t count)
-{
+void write_output(const char *bytes, std::size_t count) {
     if (count > GATHER_SIZE - gathered_length) {
         hand_over_output();
         if (count >= GATHER_SIZE) {
@@ -52,29 +49,25 @@ void write_output(const char *bytes, std::size_t count)
     gathered_length += count;
 }
 
-void write_output_byte(char byte)
-{
+void write_output_byte(char byte) {
     if (gathered_length == GATHER_SIZE)
         hand_over_output();
     gathered[gathered_length++] = byte;
 }
 
-void sync_output()
-{
+void sync_output() {
     if (interactive)
         hand_over_output();
 }
 
-void hand_over_output()
-{
+void hand_over_output() {
     // Cleared first: if the write fails, the fatal exit must not try these bytes again.
     std::size_t length = gathered_length;
     gathered_length = 0;
     write_stream(gathered, length);
 }
 
-void finish_output()
-{
+void finish_output() {
     hand_over_output();
     if (std::fflush(stdout) != 0 || std::ferror(stdout))
         report_write_error();

@@ -2,8 +2,7 @@
 
 #include <emmintrin.h>
 
-const char *find_digit_scalar(const char *begin, const char *end)
-{
+const char *find_digit_scalar(const char *begin, const char *end) {
     for (const char *p = begin; p < end; ++p)
         if (*p >= '0' && *p <= '9')
             return p;
@@ -12,8 +11,7 @@ const char *find_digit_scalar(const char *begin, const char *end)
 
 // Sixteen bytes at a time: subtracting '0' maps the digits to 0..9, and after flipping the sign
 // bit one signed comparison tells which bytes lie in that range. The tail goes to the scalar loop.
-const char *find_digit(const char *begin, const char *end)
-{
+const char *find_digit(const char *begin, const char *end) {
     const __m128i zero = _mm_set1_epi8('0');
     const __m128i limit = _mm_set1_epi8(static_cast<char>(10 ^ 0x80));
     const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
@@ -28,8 +26,7 @@ const char *find_digit(const char *begin, const char *end)
     return find_digit_scalar(p, end);
 }
 
-const char *find_url_mark_scalar(const char *begin, const char *end)
-{
+const char *find_url_mark_scalar(const char *begin, const char *end) {
     for (const char *p = begin; end - p >= 3; ++p)
         if (p[0] == ':' && p[1] == '/' && p[2] == '/')
             return p;
@@ -37,8 +34,7 @@ const char *find_url_mark_scalar(const char *begin, const char *end)
 }
 
 // Compares sixteen positions at once with three loads, one byte apart.
-const char *find_url_mark(const char *begin, const char *end)
-{
+const char *find_url_mark(const char *begin, const char *end) {
     const __m128i colon = _mm_set1_epi8(':');
     const __m128i slash = _mm_set1_epi8('/');
     const char *p = begin;
@@ -46,8 +42,9 @@ const char *find_url_mark(const char *begin, const char *end)
         __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
         __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 1));
         __m128i third = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 2));
-        __m128i match = _mm_and_si128(_mm_cmpeq_epi8(first, colon),
-                                      _mm_and_si128(_mm_cmpeq_epi8(second, slash), _mm_cmpeq_epi8(third, slash)));
+        __m128i match = _mm_and_si128(
+            _mm_cmpeq_epi8(first, colon),
+            _mm_and_si128(_mm_cmpeq_epi8(second, slash), _mm_cmpeq_epi8(third, slash)));
         int mask = _mm_movemask_epi8(match);
         if (mask != 0)
             return p + __builtin_ctz(static_cast<unsigned>(mask));
@@ -55,8 +52,7 @@ const char *find_url_mark(const char *begin, const char *end)
     return find_url_mark_scalar(p, end);
 }
 
-std::size_t count_newlines_scalar(const char *begin, const char *end)
-{
+std::size_t count_newlines_scalar(const char *begin, const char *end) {
     std::size_t count = 0;
     for (const char *p = begin; p < end; ++p)
         count += *p == '\n';
@@ -65,8 +61,7 @@ std::size_t count_newlines_scalar(const char *begin, const char *end)
 
 // Each matching byte subtracts -1 from its lane's counter; before a lane can overflow, the
 // lanes are summed into two 64-bit halves with one sum of absolute differences.
-std::size_t count_newlines(const char *begin, const char *end)
-{
+std::size_t count_newlines(const char *begin, const char *end) {
     const __m128i newline = _mm_set1_epi8('\n');
     const __m128i zero = _mm_setzero_si128();
     std::size_t count = 0;

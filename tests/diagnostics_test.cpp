@@ -4,8 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-TEST(ReportWarning, PrintsFileLineAndMessageVerbatim)
-{
+TEST(ReportWarning, PrintsFileLineAndMessageVerbatim) {
     struct {
         std::int64_t line;
         const char *message;
@@ -24,14 +23,12 @@ TEST(ReportWarning, PrintsFileLineAndMessageVerbatim)
     line_number = 0;
 }
 
-TEST(ReportFatal, PrintsPrefixAndExitsWithStatus1)
-{
+TEST(ReportFatal, PrintsPrefixAndExitsWithStatus1) {
     EXPECT_EXIT(report_fatal("Out of string memory"), testing::ExitedWithCode(1),
                 "^\\?\\? Out of string memory\n$");
 }
 
-TEST(DuplicateString, CopiesTheTextWithItsTerminator)
-{
+TEST(DuplicateString, CopiesTheTextWithItsTerminator) {
     for (const char *text : {"", "0-200", "Region name:     Japan"}) {
         char *copy = duplicate_string(text);
         EXPECT_NE(copy, text);

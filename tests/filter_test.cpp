@@ -6,25 +6,24 @@
 
 using namespace std::string_literals;
 
-TEST(CheckDigits, ISBN10)
-{
+TEST(CheckDigits, ISBN10) {
     // An X counts 10 in every position, not only as the check character.
     for (const char *valid : {"0201633612", "080442957X", "080442957x", "X00000000X", "0X00000009",
                               "00X0000008", "000X000007", "0000X00006", "00000x0005", "000000X004",
                               "0000000X03", "00000000X2", "02016336X6", "0000000000"})
         EXPECT_TRUE(check_ISBN_10(valid)) << valid;
-    for (const char *invalid : {"0201633613", "0804429570", "000000000X", "X000000000", "0201633611"})
+    for (const char *invalid :
+         {"0201633613", "0804429570", "000000000X", "X000000000", "0201633611"})
         EXPECT_FALSE(check_ISBN_10(invalid)) << invalid;
 }
 
-TEST(CheckDigits, ISBN13)
-{
+TEST(CheckDigits, ISBN13) {
     for (const char *valid : {"9780201633610", "97802016336X3", "4000201633614", "X000000000000",
                               "0x00000000000", "0000000000000", "9791000000008"})
         EXPECT_TRUE(check_ISBN_13(valid)) << valid;
     // An X in the check position never passes, whatever the sum.
-    for (const char *invalid : {"9780201633612", "978020163361X", "978020163361x", "000000000000X",
-                                "9780201633611"})
+    for (const char *invalid :
+         {"9780201633612", "978020163361X", "978020163361x", "000000000000X", "9780201633611"})
         EXPECT_FALSE(check_ISBN_13(invalid)) << invalid;
 }
 
@@ -34,22 +33,21 @@ struct filter_case {
     std::string err;
 };
 
-void expect_filter(const filter_case &c)
-{
+void expect_filter(const filter_case &c) {
     captured_output got = filter_one(c.input);
     EXPECT_EQ(got.out, c.out) << "input: " << c.input;
     EXPECT_EQ(got.err, c.err) << "input: " << c.input;
 }
 
-TEST(FilterText, TokensThatAreNotValidISBNsPassThrough)
-{
+TEST(FilterText, TokensThatAreNotValidISBNsPassThrough) {
     const filter_case cases[] = {
         {"", "", ""},
         {"plain text, no digits\n", "plain text, no digits\n", ""},
         {"0 201 63361 2", "0 201 63361 2", ""},
         {"ab-12x-3cd", "ab-12x-3cd", ""},
         {"2021-12-26", "2021-12-26", ""},
-        {"\xff\xfe 0201633613\r\n", "\xff\xfe 0201633613\r\n", "-:0:invalid ISBN-10 value [0201633613].\n"},
+        {"\xff\xfe 0201633613\r\n", "\xff\xfe 0201633613\r\n",
+         "-:0:invalid ISBN-10 value [0201633613].\n"},
         {"0-201-63361-3", "0-201-63361-3", "-:0:invalid ISBN-10 value [0201633613].\n"},
         {"0201633613-", "0201633613-", "-:0:invalid ISBN-10 value [0201633613].\n"},
         {"X0201633613", "X0201633613", "-:0:invalid ISBN-10 value [0201633613].\n"},
@@ -60,8 +58,7 @@ TEST(FilterText, TokensThatAreNotValidISBNsPassThrough)
         expect_filter(c);
 }
 
-TEST(FilterText, LinesWithAURLAreCopiedUntouched)
-{
+TEST(FilterText, LinesWithAURLAreCopiedUntouched) {
     const filter_case cases[] = {
         {"see doi://10.1000/0201633612", "see doi://10.1000/0201633612", ""},
         {"0201633613 http://x 9781234567890123", "0201633613 http://x 9781234567890123", ""},
@@ -71,8 +68,7 @@ TEST(FilterText, LinesWithAURLAreCopiedUntouched)
         expect_filter(c);
 }
 
-TEST(FilterText, SixteenByteRule)
-{
+TEST(FilterText, SixteenByteRule) {
     const filter_case cases[] = {
         {"9781234567890123", "978-1234567890123", ""},
         {"9791234567890123.", "979-1234567890123.", ""},
@@ -89,8 +85,7 @@ TEST(FilterText, SixteenByteRule)
         expect_filter(c);
 }
 
-TEST(FilterText, LongRunsAreCutAfterTheTokenLimit)
-{
+TEST(FilterText, LongRunsAreCutAfterTheTokenLimit) {
     // A run of 4095 bytes ends the token; the ISBN right after it is a token of its own.
     std::string run = "1" + std::string(TOKEN_MAX - 1, '-');
     for (const std::string &tail : {"0201633613"s, "-0201633613"s}) {
@@ -104,15 +99,13 @@ TEST(FilterText, LongRunsAreCutAfterTheTokenLimit)
     expect_filter({digits, digits, ""});
 }
 
-TEST(FilterText, NULBytesAreOrdinaryBytes)
-{
+TEST(FilterText, NULBytesAreOrdinaryBytes) {
     std::string text = "0201633613\0"s + "0201633613\0\n"s;
     std::string warning = "-:0:invalid ISBN-10 value [0201633613].\n";
     expect_filter({text, text, warning + warning});
 }
 
-TEST(FilterText, ValidISBNsAreHyphenatedFromTheTable)
-{
+TEST(FilterText, ValidISBNsAreHyphenatedFromTheTable) {
     const filter_case cases[] = {
         {"ISBN 0201633612.", "ISBN 0-201-63361-2.", ""},
         {"ISBN 0-2016-3361-2.", "ISBN 0-201-63361-2.", ""},
@@ -123,7 +116,8 @@ TEST(FilterText, ValidISBNsAreHyphenatedFromTheTable)
         {"6-5123-4567-3", "6512345673", ""},
         {"9798000000007", "9798000000007", ""},
         {"8730007798", "8730007798", ""},
-        {"4000201633614", "4000201633614", "-:0:ISBN-13 must begin with either 978 or 979: ``4000201633614''.\n"},
+        {"4000201633614", "4000201633614",
+         "-:0:ISBN-13 must begin with either 978 or 979: ``4000201633614''.\n"},
     };
     for (const auto &c : cases)
         expect_filter(c);
@@ -131,8 +125,7 @@ TEST(FilterText, ValidISBNsAreHyphenatedFromTheTable)
 
 // The block filter must write exactly what the line-by-line filter writes, with the same
 // warnings on the same line numbers, however the input is cut into blocks of whole lines.
-TEST(FilterLines, AgreesWithFilteringLineByLine)
-{
+TEST(FilterLines, AgreesWithFilteringLineByLine) {
     for (unsigned seed = 1; seed <= 40; ++seed) {
         std::string input = random_lines(seed, 60);
         line_number = 0;

@@ -10,8 +10,7 @@ namespace {
 
 // Runs a hyphenation routine on text with the given limit and returns the text afterwards.
 std::string hyphenated(void (*routine)(char *, char *, std::size_t), const std::string &text,
-                       std::size_t limit = 4096)
-{
+                       std::size_t limit = 4096) {
     std::vector<char> buffer(text.begin(), text.end());
     buffer.resize(4096, '\0');
     std::vector<char> output(limit + 1, '#');
@@ -19,16 +18,14 @@ std::string hyphenated(void (*routine)(char *, char *, std::size_t), const std::
     return buffer.data();
 }
 
-char ISBN_10_check(const std::string &nine)
-{
+char ISBN_10_check(const std::string &nine) {
     int sum = 0;
     for (int i = 0; i < 9; ++i)
         sum += (i + 1) * (nine[static_cast<std::size_t>(i)] - '0');
     return sum % 11 == 10 ? 'X' : static_cast<char>('0' + sum % 11);
 }
 
-char ISBN_13_check(const std::string &twelve)
-{
+char ISBN_13_check(const std::string &twelve) {
     int sum = 0;
     for (int i = 0; i < 12; ++i)
         sum += (i % 2 == 0 ? 1 : 3) * (twelve[static_cast<std::size_t>(i)] - '0');
@@ -37,15 +34,21 @@ char ISBN_13_check(const std::string &twelve)
 
 } // namespace
 
-TEST(Hyphenate, SingleCandidates)
-{
+TEST(Hyphenate, SingleCandidates) {
     struct {
         const char *text, *expected;
     } ten[] = {
-        {"0201633612", "0-201-63361-2"}, {"080442957X", "0-8044-2957-X"}, {"080442957x", "0-8044-2957-x"},
-        {"7123456785", "7-123-45678-5"}, {"8000123452", "80-00-12345-2"}, {"6001234566", "600-123-456-6"},
-        {"9914400019", "9914-40-001-9"}, {"9998785014", "99987-850-1-4"}, {"9990180016", "99901-80-01-6"},
-        {"02016336X6", "0-201-6336X-6"}, {"6512345673", "6512345673"},
+        {"0201633612", "0-201-63361-2"},
+        {"080442957X", "0-8044-2957-X"},
+        {"080442957x", "0-8044-2957-x"},
+        {"7123456785", "7-123-45678-5"},
+        {"8000123452", "80-00-12345-2"},
+        {"6001234566", "600-123-456-6"},
+        {"9914400019", "9914-40-001-9"},
+        {"9998785014", "99987-850-1-4"},
+        {"9990180016", "99901-80-01-6"},
+        {"02016336X6", "0-201-6336X-6"},
+        {"6512345673", "6512345673"},
         // No row of group 87 covers it, and a 979 row must not.
         {"8730007796", "8730007796"},
     };
@@ -61,33 +64,36 @@ TEST(Hyphenate, SingleCandidates)
         {"9798000000007", "9798000000007"},
     };
     for (const auto &c : thirteen) {
-        captured_output got = capture([&] { EXPECT_EQ(hyphenated(hyphenate_ISBN_13, c.text), c.expected) << c.text; });
+        captured_output got = capture(
+            [&] { EXPECT_EQ(hyphenated(hyphenate_ISBN_13, c.text), c.expected) << c.text; });
         EXPECT_EQ(got.err, "") << c.text;
     }
 }
 
-TEST(Hyphenate, PrefixOtherThan978Or979)
-{
+TEST(Hyphenate, PrefixOtherThan978Or979) {
     line_number = 4;
-    captured_output got = capture([] { EXPECT_EQ(hyphenated(hyphenate_ISBN_13, "4000201633614"), "4000201633614"); });
+    captured_output got =
+        capture([] { EXPECT_EQ(hyphenated(hyphenate_ISBN_13, "4000201633614"), "4000201633614"); });
     EXPECT_EQ(got.err, "-:4:ISBN-13 must begin with either 978 or 979: ``4000201633614''.\n");
     // The walk never borrows characters from beyond the candidate. The run is tried again from
     // its second digit, where the candidate (spaces may stand inside one) warns again.
-    got = capture([] { EXPECT_EQ(hyphenated(hyphenate_ISBN_13, "4000201633614 7."), "4000201633614 7."); });
+    got = capture(
+        [] { EXPECT_EQ(hyphenated(hyphenate_ISBN_13, "4000201633614 7."), "4000201633614 7."); });
     EXPECT_EQ(got.err, "-:4:ISBN-13 must begin with either 978 or 979: ``4000201633614''.\n"
                        "-:4:ISBN-13 must begin with either 978 or 979: ``0002016336147''.\n");
     // A key that no row covers gives no warning.
-    got = capture([] { EXPECT_EQ(hyphenated(hyphenate_ISBN_13, "4009999900003"), "4009999900003"); });
+    got =
+        capture([] { EXPECT_EQ(hyphenated(hyphenate_ISBN_13, "4009999900003"), "4009999900003"); });
     EXPECT_EQ(got.err, "");
     line_number = 0;
 }
 
-TEST(Hyphenate, GeneralTexts)
-{
+TEST(Hyphenate, GeneralTexts) {
     struct {
         const char *text, *expected;
     } cases[] = {
-        {"ISBN 0201633612 and 0-201-63361-2, 12345678901", "ISBN 0-201-63361-2 and 0-201-63361-2, 12-345-67890-1"},
+        {"ISBN 0201633612 and 0-201-63361-2, 12345678901",
+         "ISBN 0-201-63361-2 and 0-201-63361-2, 12-345-67890-1"},
         {"020163361 2", "0-201-63361-2"},
         {"", ""},
         {"no candidates here, 12-34", "no candidates here, 12-34"},
@@ -103,8 +109,7 @@ TEST(Hyphenate, GeneralTexts)
               "see 978-0-201-63361-0 and 978-0-201-63361-0.");
 }
 
-TEST(Hyphenate, ResultMustStayBelowTheLimit)
-{
+TEST(Hyphenate, ResultMustStayBelowTheLimit) {
     EXPECT_EQ(hyphenated(hyphenate_ISBN_10, "0201633612", 13), "0201633612");
     EXPECT_EQ(hyphenated(hyphenate_ISBN_10, "0201633612", 14), "0-201-63361-2");
     EXPECT_EQ(hyphenated(hyphenate_ISBN_13, "9780201633610", 17), "9780201633610");
@@ -122,8 +127,7 @@ TEST(Hyphenate, ResultMustStayBelowTheLimit)
 
 // Every range of the data file hyphenates an ISBN at its low and at its high end into the
 // group and publisher the file gives.
-TEST(Hyphenate, EveryRangeOfTheDataFile)
-{
+TEST(Hyphenate, EveryRangeOfTheDataFile) {
     std::ifstream data(ORVANE_SOURCE_DIR "/data/isbn-ranges.txt");
     ASSERT_TRUE(data) << "cannot read the data file";
     std::string line;
@@ -150,7 +154,8 @@ TEST(Hyphenate, EveryRangeOfTheDataFile)
                       prefix + "-" + group + "-" + publisher + "-" + title + "-" + thirteen.back());
             if (prefix == "978") {
                 std::string ten = body + ISBN_10_check(body);
-                EXPECT_EQ(hyphenated(hyphenate_ISBN_10, ten), group + "-" + publisher + "-" + title + "-" + ten.back());
+                EXPECT_EQ(hyphenated(hyphenate_ISBN_10, ten),
+                          group + "-" + publisher + "-" + title + "-" + ten.back());
             }
         }
     }

@@ -10,8 +10,7 @@
 #include <cstdlib>
 #include <sys/types.h>
 
-int main()
-{
+int main() {
     char *line = nullptr;
     std::size_t capacity = 0;
     ssize_t length = 0;

@@ -6,8 +6,7 @@
 
 // The SIMD kernels must give the scalar answer for every start, length and byte value,
 // including digits and newlines at every offset of a 16-byte block.
-TEST(Scan, KernelsAgreeWithScalarVersions)
-{
+TEST(Scan, KernelsAgreeWithScalarVersions) {
     std::mt19937 rng(7);
     std::string text;
     for (int i = 0; i < 4096; ++i) {
@@ -47,7 +46,8 @@ TEST(Scan, KernelsAgreeWithScalarVersions)
         block.resize(40);
         for (std::size_t length = 0; length <= block.size(); ++length) {
             const char *b = block.data();
-            ASSERT_EQ(find_url_mark(b, b + length), find_url_mark_scalar(b, b + length)) << at << " " << length;
+            ASSERT_EQ(find_url_mark(b, b + length), find_url_mark_scalar(b, b + length))
+                << at << " " << length;
         }
     }
     // Counting across the point where the byte counters are summed.

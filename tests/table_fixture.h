@@ -14,15 +14,14 @@ class swapped_table {
     swapped_table() { std::copy(std::begin(ISBN_range), std::end(ISBN_range), saved.begin()); }
 
     // Replaces the whole table by rows (and absent rows after them).
-    explicit swapped_table(std::initializer_list<ISBN_range_row> rows) : swapped_table()
-    {
-        std::fill(std::begin(ISBN_range), std::end(ISBN_range), ISBN_range_row{nullptr, nullptr, nullptr});
+    explicit swapped_table(std::initializer_list<ISBN_range_row> rows) : swapped_table() {
+        std::fill(std::begin(ISBN_range), std::end(ISBN_range),
+                  ISBN_range_row{nullptr, nullptr, nullptr});
         std::copy(rows.begin(), rows.end(), std::begin(ISBN_range));
         ISBN_range_changed();
     }
 
-    ~swapped_table()
-    {
+    ~swapped_table() {
         ISBN_free_table();
         std::copy(saved.begin(), saved.end(), std::begin(ISBN_range));
         ISBN_range_changed();

@@ -5,8 +5,7 @@
 
 #include <random>
 
-captured_output filter_one(const std::string &text)
-{
+captured_output filter_one(const std::string &text) {
     line_number = 0;
     return capture([&] { filter_text(text.data(), text.size()); });
 }
@@ -14,8 +13,7 @@ captured_output filter_one(const std::string &text)
 namespace {
 
 // Appends the check character that makes digits a valid ISBN-10 or ISBN-13.
-std::string with_check(std::string digits)
-{
+std::string with_check(std::string digits) {
     int sum = 0;
     if (digits.size() == 9) {
         for (int i = 0; i < 9; ++i)
@@ -30,8 +28,7 @@ std::string with_check(std::string digits)
 
 } // namespace
 
-std::string random_lines(unsigned seed, int count)
-{
+std::string random_lines(unsigned seed, int count) {
     std::mt19937 rng(seed);
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     auto digits = [&](int n) {
@@ -40,9 +37,11 @@ std::string random_lines(unsigned seed, int count)
             s += static_cast<char>('0' + pick(10));
         return s;
     };
-    static const char *const prefixes[] = {"", "978", "979", "9780", "97910", "97911", "97912", "9798", "400"};
-    static const char *const words[] = {"ISBN", "see", "pages", "x", "X-ray", "--", " ", "\t",
-                                        "\r", "@book{", "}", "é", "\xff\xfe", "2021-12-26", "p. 12-34"};
+    static const char *const prefixes[] = {"",      "978",   "979",  "9780", "97910",
+                                           "97911", "97912", "9798", "400"};
+    static const char *const words[] = {"ISBN", "see", "pages",    "x",          "X-ray",
+                                        "--",   " ",   "\t",       "\r",         "@book{",
+                                        "}",    "é",   "\xff\xfe", "2021-12-26", "p. 12-34"};
     std::string out;
     for (int line = 0; line < count; ++line) {
         int parts = 1 + pick(8);
@@ -76,7 +75,8 @@ std::string random_lines(unsigned seed, int count)
                 break;
             case 5:
                 if (pick(50) == 0)
-                    out.append(static_cast<std::size_t>(4000 + pick(300)), '7').append("-0201633612");
+                    out.append(static_cast<std::size_t>(4000 + pick(300)), '7')
+                        .append("-0201633612");
                 else
                     out += "-";
                 break;

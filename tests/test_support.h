@@ -13,8 +13,7 @@ struct captured_output {
 };
 
 // Runs action with standard output and standard error captured.
-template <typename Action> captured_output capture(Action action)
-{
+template <typename Action> captured_output capture(Action action) {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     action();
