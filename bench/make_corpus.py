@@ -16,20 +16,11 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools"))
 import isbn_ranges  # noqa: E402
+from check_digits import check10, check13  # noqa: E402
 
 WORDS = ("the of and a to in is was for on that by with as from at an be this which are or it "
          "book press edition volume history theory university journal review study language "
          "analysis method system data model early modern world new introduction society").split()
-
-
-def check10(nine):
-    s = sum((i + 1) * int(c) for i, c in enumerate(nine)) % 11
-    return "X" if s == 10 else str(s)
-
-
-def check13(twelve):
-    s = sum((1 if i % 2 == 0 else 3) * int(c) for i, c in enumerate(twelve))
-    return str((10 - s % 10) % 10)
 
 
 def isbn_maker(rng, groups):

@@ -21,7 +21,7 @@ i=0
 for f in tests/cases/*/input examples/sample.bib; do
   cp "$f" "$work/filter/seed-$((i++))"
 done
-grep -a -h -o -E '[0-9][0-9Xx -]{8,20}' tests/cases/*/input examples/sample.bib | head -n 200 |
+grep -a -h -o -E '[0-9][0-9Xx -]{8,20}' tests/cases/*/input examples/sample.bib | sed -n 1,200p |
   while IFS= read -r line; do
     printf '\001\020\000%s' "$line" > "$work/hyphenate/seed-$((i++))"
     printf '\000\020\000%s' "$line" > "$work/hyphenate/seed-$((i++))"

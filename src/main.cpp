@@ -78,6 +78,10 @@ void filter_standard_input() {
         if (got < 0) {
             if (errno == EINTR)
                 continue;
+            // The part of a line read before the error is filtered and written like the rest.
+            int error = errno;
+            filter_lines(buffer, held);
+            errno = error;
             report_read_error();
         }
         if (got == 0)

@@ -18,20 +18,6 @@ std::string hyphenated(void (*routine)(char *, char *, std::size_t), const std::
     return buffer.data();
 }
 
-char ISBN_10_check(const std::string &nine) {
-    int sum = 0;
-    for (int i = 0; i < 9; ++i)
-        sum += (i + 1) * (nine[static_cast<std::size_t>(i)] - '0');
-    return sum % 11 == 10 ? 'X' : static_cast<char>('0' + sum % 11);
-}
-
-char ISBN_13_check(const std::string &twelve) {
-    int sum = 0;
-    for (int i = 0; i < 12; ++i)
-        sum += (i % 2 == 0 ? 1 : 3) * (twelve[static_cast<std::size_t>(i)] - '0');
-    return static_cast<char>('0' + (10 - sum % 10) % 10);
-}
-
 } // namespace
 
 TEST(Hyphenate, SingleCandidates) {
@@ -148,12 +134,11 @@ TEST(Hyphenate, EveryRangeOfTheDataFile) {
         for (const auto &[publisher, fill] : {std::pair{low, '0'}, std::pair{high, '9'}}) {
             std::string title(9 - group.size() - publisher.size(), fill);
             std::string body = group + publisher + title;
-            std::string thirteen = prefix + body;
-            thirteen += ISBN_13_check(thirteen);
+            std::string thirteen = with_check_digit(prefix + body);
             EXPECT_EQ(hyphenated(hyphenate_ISBN_13, thirteen),
                       prefix + "-" + group + "-" + publisher + "-" + title + "-" + thirteen.back());
             if (prefix == "978") {
-                std::string ten = body + ISBN_10_check(body);
+                std::string ten = with_check_digit(body);
                 EXPECT_EQ(hyphenated(hyphenate_ISBN_10, ten),
                           group + "-" + publisher + "-" + title + "-" + ten.back());
             }

@@ -10,23 +10,18 @@ captured_output filter_one(const std::string &text) {
     return capture([&] { filter_text(text.data(), text.size()); });
 }
 
-namespace {
-
-// Appends the check character that makes digits a valid ISBN-10 or ISBN-13.
-std::string with_check(std::string digits) {
+std::string with_check_digit(std::string digits) {
     int sum = 0;
     if (digits.size() == 9) {
-        for (int i = 0; i < 9; ++i)
-            sum += (i + 1) * (digits[i] - '0');
+        for (std::size_t i = 0; i < 9; ++i)
+            sum += static_cast<int>(i + 1) * (digits[i] - '0');
         int check = sum % 11;
         return digits + (check == 10 ? 'X' : static_cast<char>('0' + check));
     }
-    for (int i = 0; i < 12; ++i)
+    for (std::size_t i = 0; i < 12; ++i)
         sum += (i % 2 == 0 ? 1 : 3) * (digits[i] - '0');
     return digits + static_cast<char>('0' + (10 - sum % 10) % 10);
 }
-
-} // namespace
 
 std::string random_lines(unsigned seed, int count) {
     std::mt19937 rng(seed);
@@ -53,7 +48,7 @@ std::string random_lines(unsigned seed, int count) {
                 body.append(digits(body.size() == 1 ? 8 : 9));
                 if (pick(3) == 0)
                     body = std::string(prefixes[pick(9)]).append(digits(12)).substr(0, 12);
-                std::string isbn = with_check(body);
+                std::string isbn = with_check_digit(body);
                 if (pick(4) == 0)
                     isbn.back() = static_cast<char>('0' + pick(10));
                 if (pick(3) == 0)

@@ -29,6 +29,9 @@ template <typename Action> captured_output capture(Action action) {
 // What filter_text writes for one text given as a string (NUL bytes included), at line 0.
 captured_output filter_one(const std::string &text);
 
+// Nine or twelve digits completed with the check character of a valid ISBN-10 or ISBN-13.
+std::string with_check_digit(std::string digits);
+
 // A deterministic mix of lines for the property tests: prose, ISBNs valid and not, in every
 // form, URLs, NUL and high bytes, and a few very long lines.
 std::string random_lines(unsigned seed, int count);
