@@ -22,29 +22,17 @@ bool needs_prefix_hyphen(const char *token, std::size_t length) {
            token[3] != '-';
 }
 
-// Where the scan stands in its text: what is written, and how far line_number is counted.
+// Where the scan stands in its text.
 struct scan_state {
     const char *unwritten; // first byte not yet handed to the output
-    const char *counted;   // line_number is the number of the line that holds this byte
-    bool counting;         // false when line_number is already right (a single line or argument)
+    bool counting;         // whether newlines advance line_number (not for a lone line or argument)
 };
 
-// Hands the output everything before position.
+// Hands the output everything before position: before a token that changes, and before a
+// warning, which must follow the same text as in a line-by-line filter.
 void catch_up(scan_state &state, const char *position) {
     write_output(state.unwritten, static_cast<std::size_t>(position - state.unwritten));
     state.unwritten = position;
-}
-
-// Hands the output everything before position and brings line_number up to its line: done
-// before a warning about the token at position, so that the warning follows the same text and
-// quotes the same line as in a line-by-line filter, and at the end of a block. Lines are counted
-// nowhere else, since most tokens never warn.
-void catch_up_with_lines(scan_state &state, const char *position) {
-    catch_up(state, position);
-    if (state.counting) {
-        line_number += static_cast<std::int64_t>(count_newlines(state.counted, position));
-        state.counted = position;
-    }
 }
 
 // Reports a token whose check digit is wrong, quoting its hyphen-free text.
@@ -93,7 +81,7 @@ void process_token(scan_state &state, const char *token, std::size_t length) {
     }
     text[characters] = '\0';
     if (!check_digit_is_right(text, characters)) {
-        catch_up_with_lines(state, token);
+        catch_up(state, token);
         report_invalid(text, characters);
         if (needs_prefix_hyphen(token, length)) {
             write_token(token, length);
@@ -101,12 +89,7 @@ void process_token(scan_state &state, const char *token, std::size_t length) {
         }
         return;
     }
-    // Hyphenation warns about an ISBN-13 that begins with neither 978 nor 979.
-    if (characters == 13 &&
-        (text[0] != '9' || text[1] != '7' || (text[2] != '8' && text[2] != '9')))
-        catch_up_with_lines(state, token);
-    else
-        catch_up(state, token);
+    catch_up(state, token);
     char hyphenated[BUFFER_SIZE];
     if (characters == 10)
         hyphenate_ISBN_10(text, hyphenated, BUFFER_SIZE);
@@ -117,10 +100,14 @@ void process_token(scan_state &state, const char *token, std::size_t length) {
 }
 
 // The scan of text that holds no "://": each digit starts a candidate token of at most
-// TOKEN_MAX bytes; everything else stays in the unwritten stretch.
+// TOKEN_MAX bytes; everything else stays in the unwritten stretch. The newlines passed on the
+// way keep line_number current, so a warning always quotes its line.
 void filter_span(scan_state &state, const char *p, const char *end) {
     while (p < end) {
-        const char *digit = find_digit(p, end);
+        std::size_t newlines = 0;
+        const char *digit = find_digit(p, end, newlines);
+        if (state.counting)
+            line_number += static_cast<std::int64_t>(newlines);
         if (digit == end)
             break;
         const char *limit =
@@ -162,7 +149,7 @@ void filter_text(const char *text, std::size_t length) {
         write_output(text, length);
         return;
     }
-    scan_state state{text, text, false};
+    scan_state state{text, false};
     filter_span(state, text, text + length);
     catch_up(state, text + length);
 }
@@ -173,14 +160,15 @@ void filter_text(const char *text) {
 
 // Lines that hold "://" are found by one search over the whole block and left in the unwritten
 // stretch as they are; the text between them is scanned as one span, since no token can cross
-// a newline.
+// a newline. line_number is the number of the line being scanned, and of the last line at the
+// end.
 void filter_lines(const char *text, std::size_t length) {
     if (length == 0)
         return;
     const char *p = text;
     const char *end = text + length;
     line_number += 1;
-    scan_state state{text, text, true};
+    scan_state state{text, true};
     while (p < end) {
         const char *url = find_url_mark(p, end);
         if (url == end) {
@@ -192,9 +180,11 @@ void filter_lines(const char *text, std::size_t length) {
         const void *after = std::memchr(url, '\n', static_cast<std::size_t>(end - url));
         const char *line_end = after == nullptr ? end : static_cast<const char *>(after) + 1;
         filter_span(state, p, line_start);
+        if (line_end[-1] == '\n')
+            line_number += 1;
         p = line_end;
     }
-    catch_up_with_lines(state, end);
+    catch_up(state, end);
     if (end[-1] == '\n')
         line_number -= 1;
 }

@@ -2,28 +2,68 @@
 
 #include <emmintrin.h>
 
-const char *find_digit_scalar(const char *begin, const char *end) {
-    for (const char *p = begin; p < end; ++p)
+namespace {
+
+// Bits set in a 16-bit mask, without relying on a popcount instruction.
+unsigned bits_in(unsigned mask) {
+    mask = mask - ((mask >> 1) & 0x5555u);
+    mask = (mask & 0x3333u) + ((mask >> 2) & 0x3333u);
+    mask = (mask + (mask >> 4)) & 0x0f0fu;
+    return (mask + (mask >> 8)) & 0x1fu;
+}
+
+// The sum of the sixteen byte counters of lanes.
+std::size_t sum_of_lanes(__m128i lanes) {
+    __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
+    return static_cast<std::size_t>(_mm_cvtsi128_si64(sums)) +
+           static_cast<std::size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+}
+
+} // namespace
+
+const char *find_digit_scalar(const char *begin, const char *end, std::size_t &newlines) {
+    for (const char *p = begin; p < end; ++p) {
         if (*p >= '0' && *p <= '9')
             return p;
+        newlines += *p == '\n';
+    }
     return end;
 }
 
-// Sixteen bytes at a time: subtracting '0' maps the digits to 0..9, and after flipping the sign
-// bit one signed comparison tells which bytes lie in that range. The tail goes to the scalar loop.
-const char *find_digit(const char *begin, const char *end) {
+// Sixteen bytes at a time. Subtracting '0' maps the digits to 0..9, and after flipping the sign
+// bit one signed comparison tells which bytes lie in that range. Newlines in blocks without a
+// digit are counted in byte-wide lanes (each match subtracts -1), summed before a lane could
+// overflow; in the block with the digit, only those below it count. The tail goes to the scalar
+// loop.
+const char *find_digit(const char *begin, const char *end, std::size_t &newlines) {
     const __m128i zero = _mm_set1_epi8('0');
     const __m128i limit = _mm_set1_epi8(static_cast<char>(10 ^ 0x80));
     const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
+    const __m128i newline = _mm_set1_epi8('\n');
+    __m128i lanes = _mm_setzero_si128();
+    int rounds = 0;
     const char *p = begin;
     for (; end - p >= 16; p += 16) {
         __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
         __m128i offset = _mm_xor_si128(_mm_sub_epi8(bytes, zero), flip);
-        int mask = _mm_movemask_epi8(_mm_cmplt_epi8(offset, limit));
-        if (mask != 0)
-            return p + __builtin_ctz(static_cast<unsigned>(mask));
+        unsigned digits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(offset, limit)));
+        __m128i newlines_here = _mm_cmpeq_epi8(bytes, newline);
+        if (digits != 0) {
+            unsigned at = static_cast<unsigned>(__builtin_ctz(digits));
+            unsigned below =
+                static_cast<unsigned>(_mm_movemask_epi8(newlines_here)) & ((1u << at) - 1);
+            newlines += sum_of_lanes(lanes) + bits_in(below);
+            return p + at;
+        }
+        lanes = _mm_sub_epi8(lanes, newlines_here);
+        if (++rounds == 255) {
+            newlines += sum_of_lanes(lanes);
+            lanes = _mm_setzero_si128();
+            rounds = 0;
+        }
     }
-    return find_digit_scalar(p, end);
+    newlines += sum_of_lanes(lanes);
+    return find_digit_scalar(p, end, newlines);
 }
 
 const char *find_url_mark_scalar(const char *begin, const char *end) {
@@ -50,31 +90,4 @@ const char *find_url_mark(const char *begin, const char *end) {
             return p + __builtin_ctz(static_cast<unsigned>(mask));
     }
     return find_url_mark_scalar(p, end);
-}
-
-std::size_t count_newlines_scalar(const char *begin, const char *end) {
-    std::size_t count = 0;
-    for (const char *p = begin; p < end; ++p)
-        count += *p == '\n';
-    return count;
-}
-
-// Each matching byte subtracts -1 from its lane's counter; before a lane can overflow, the
-// lanes are summed into two 64-bit halves with one sum of absolute differences.
-std::size_t count_newlines(const char *begin, const char *end) {
-    const __m128i newline = _mm_set1_epi8('\n');
-    const __m128i zero = _mm_setzero_si128();
-    std::size_t count = 0;
-    const char *p = begin;
-    while (end - p >= 16) {
-        __m128i lanes = zero;
-        for (int round = 0; round < 255 && end - p >= 16; ++round, p += 16) {
-            __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-            lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(bytes, newline));
-        }
-        __m128i sums = _mm_sad_epu8(lanes, zero);
-        count += static_cast<std::size_t>(_mm_cvtsi128_si64(sums)) +
-                 static_cast<std::size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
-    }
-    return count + count_newlines_scalar(p, end);
 }
