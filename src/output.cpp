@@ -10,6 +10,7 @@
 namespace {
 
 constexpr std::size_t GATHER_SIZE = 128 * 1024;
+constexpr std::size_t DIRECT_WRITE_MIN = 32 * 1024;
 
 char gathered[GATHER_SIZE];
 std::size_t gathered_length = 0;
@@ -37,14 +38,16 @@ void start_output() {
         std::setvbuf(stdout, nullptr, _IONBF, 0);
 }
 
+// A long stretch (text without digits goes out in stretches of a whole input block) is not
+// copied into the buffer but written from where it stands, after what the buffer holds.
 void write_output(const char *bytes, std::size_t count) {
-    if (count > GATHER_SIZE - gathered_length) {
+    if (count >= DIRECT_WRITE_MIN) {
         hand_over_output();
-        if (count >= GATHER_SIZE) {
-            write_stream(bytes, count);
-            return;
-        }
+        write_stream(bytes, count);
+        return;
     }
+    if (count > GATHER_SIZE - gathered_length)
+        hand_over_output();
     std::memcpy(gathered + gathered_length, bytes, count);
     gathered_length += count;
 }
