@@ -53,6 +53,7 @@ void report_fatal(const char *message) {
     std::exit(1);
 }
 
+// The copy includes the terminating NUL; a failed allocation never returns.
 char *duplicate_string(const char *text) {
     std::size_t size = std::strlen(text) + 1;
     char *copy = static_cast<char *>(std::malloc(size));

@@ -46,6 +46,7 @@ void report_invalid(const char *hyphen_free, std::size_t length) {
     report_warning(message);
 }
 
+// The check-digit test that fits the length, 10 or 13.
 bool check_digit_is_right(const char *hyphen_free, std::size_t length) {
     return length == 10 ? check_ISBN_10(hyphen_free) : check_ISBN_13(hyphen_free);
 }
@@ -122,6 +123,7 @@ void filter_span(scan_state &state, const char *p, const char *end) {
 
 } // namespace
 
+// Weights 1 to 9; the sum modulo 11 must equal the last character, where X stands for 10.
 bool check_ISBN_10(const char *characters) {
     int sum = 0;
     for (int position = 1; position <= 9; ++position)
@@ -129,6 +131,7 @@ bool check_ISBN_10(const char *characters) {
     return sum % 11 == ISBN_character_value(characters[9]);
 }
 
+// Weights 1 and 3 in turn; an X (10) in the last place never equals a check value of 0 to 9.
 bool check_ISBN_13(const char *characters) {
     int sum = 0;
     for (int position = 1; position <= 12; ++position)
@@ -144,6 +147,7 @@ bool check_candidate(const char *hyphen_free, std::size_t length) {
     return false;
 }
 
+// The plain path for one line or argument: the "://" test looks at the whole text first.
 void filter_text(const char *text, std::size_t length) {
     if (std::string_view(text, length).find(URL_MARK) != std::string_view::npos) {
         write_output(text, length);

@@ -213,10 +213,12 @@ const ISBN_range_row *walk_ISBN_range(const char *key, ISBN_rows rows) {
     return nullptr;
 }
 
+// The key is the candidate itself, looked up among the 978 groups.
 void hyphenate_ISBN_10(char *text, char *output, std::size_t limit) {
     hyphenate(ISBN_10, text, output, limit);
 }
 
+// The key starts three bytes after the candidate; 978 and 979 choose their own groups.
 void hyphenate_ISBN_13(char *text, char *output, std::size_t limit) {
     hyphenate(ISBN_13, text, output, limit);
 }

@@ -23,6 +23,7 @@ constexpr std::size_t SET_COUNT = 3;
 constexpr std::size_t MAX_PIECES = 2 * ISBN_RANGE_MAX + 1;
 constexpr std::int16_t NO_ROW = -1;
 
+// 11 to the power n, for n from 0 to 8.
 std::uint32_t power_of_11(int n) {
     std::uint32_t p = 1;
     while (n-- > 0)
@@ -70,6 +71,8 @@ bool prefix_digits(const char *text, std::uint32_t &value, int &width) {
     return true;
 }
 
+// The keys a row covers, as an interval of 8-place numbers; empty when begin is above end.
+// Returns false for a row the index cannot represent.
 bool row_interval_of(const ISBN_range_row &row, row_interval &interval) {
     std::uint32_t begin = 0;
     std::uint32_t end = 0;
@@ -143,6 +146,8 @@ void build_set(piece_table &set, const row_interval *intervals, std::size_t firs
     }
 }
 
+// Builds the three sets of pieces from the table as it is now, or marks the index unusable
+// when a row in use cannot be represented, so that lookups take the walk.
 void build_index() {
     static std::array<row_interval, ISBN_RANGE_MAX> intervals;
     std::size_t used = 0;
@@ -179,10 +184,13 @@ bool key_value(const char *key, std::uint32_t &value) {
 
 } // namespace
 
+// The index is rebuilt on the next lookup.
 void ISBN_range_changed() {
     state = index_state::stale;
 }
 
+// A key with fewer than 8 ISBN characters, which no valid range can place by its first 8, takes
+// the walk like every key of a table the index cannot represent.
 const ISBN_range_row *find_ISBN_range(const char *key, ISBN_rows rows) {
     if (state == index_state::stale)
         build_index();

@@ -32,6 +32,7 @@ void check_row_fields(std::size_t k, const char *function) {
         assertion_failed("ISBN_range[k].countries != (const char *)NULL", function, __LINE__);
 }
 
+// Rows before the first without begin, or all of them.
 std::size_t rows_in_use() {
     std::size_t n = 0;
     while (n < ISBN_RANGE_MAX && ISBN_range[n].begin != nullptr)
@@ -54,6 +55,7 @@ void blank_field(const char *&field, const char *&copy) {
     copy_field(field, copy);
 }
 
+// Frees the copy made for a field, if any, and leaves the field absent.
 void release_field(const char *&field, const char *&copy) {
     std::free(const_cast<char *>(copy));
     copy = nullptr;
@@ -88,6 +90,8 @@ bool same_group(const char *a, const char *b) {
 
 } // namespace
 
+// Copies first, then validates, so that blanking never meets a static text. Copies made by an
+// earlier call are freed as the new ones replace them, and those of rows no longer in use too.
 void ISBN_initialize() {
     std::size_t n = 0;
     for (; n < ISBN_RANGE_MAX && ISBN_range[n].begin != nullptr; ++n) {
@@ -116,6 +120,8 @@ void ISBN_initialize() {
     ISBN_range_changed();
 }
 
+// A group opens after two empty lines with its annotated row; a row repeating the previous
+// row's annotation in the same group is printed without it.
 void do_print_ISBN_table() {
     std::fprintf(stderr, "%%%%%% ISBN ranges and country/language groups\n");
     std::size_t n = rows_in_use();
@@ -135,6 +141,7 @@ void do_print_ISBN_table() {
     std::fflush(stderr);
 }
 
+// Every row, in use or not, ends with its fields absent; only the copies are freed.
 void ISBN_free_table() {
     for (std::size_t k = 0; k < ISBN_RANGE_MAX; ++k) {
         release_field(ISBN_range[k].begin, copies[k].begin);
