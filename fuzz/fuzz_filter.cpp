@@ -1,10 +1,11 @@
 // The filter on arbitrary bytes. Checks that hyphens are the only thing it adds, moves or drops,
-// that a line holding "://" comes out as it went in, and that the block filter writes what the
-// line-by-line filter writes.
+// that a line holding "://" comes out as it went in, that the block filter writes what the
+// line-by-line filter writes, and that the scanning kernels agree with their scalar twins.
 
 #include "diagnostics.h"
 #include "filter.h"
 #include "fuzz_support.h"
+#include "scan.h"
 
 #include <cstdint>
 #include <string>
@@ -31,6 +32,21 @@ std::vector<std::string_view> lines_of(std::string_view text) {
     return lines;
 }
 
+// The SIMD kernels and their scalar twins, walked through the input as the filter walks.
+void check_kernels(std::string_view input) {
+    const char *end = input.data() + input.size();
+    for (const char *p = input.data(); p < end;) {
+        std::size_t fast = 0;
+        std::size_t plain = 0;
+        const char *digit = find_digit(p, end, fast);
+        if (digit != find_digit_scalar(p, end, plain) || fast != plain)
+            fuzz_failure("find_digit and its scalar twin disagree\n");
+        if (find_url_mark(p, end) != find_url_mark_scalar(p, end))
+            fuzz_failure("find_url_mark and its scalar twin disagree\n");
+        p = digit + 1;
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
@@ -40,6 +56,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     std::string_view input(reinterpret_cast<const char *>(data), size);
+    check_kernels(input);
 
     captured_stdout.clear();
     captured_stderr.clear();

@@ -1,8 +1,12 @@
 #include "scan.h"
 #include "test_support.h"
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -15,7 +19,37 @@ void expect_same_digit(const char *begin, const char *end) {
     ASSERT_EQ(fast, plain) << "length " << end - begin;
 }
 
+// Walks through text the way the filter does, from each find to the next, with both versions
+// of each kernel.
+void expect_same_walk(const std::string &text) {
+    const char *end = text.data() + text.size();
+    for (const char *p = text.data(); p < end;) {
+        std::size_t fast = 0;
+        std::size_t plain = 0;
+        const char *digit = find_digit(p, end, fast);
+        ASSERT_EQ(digit, find_digit_scalar(p, end, plain));
+        ASSERT_EQ(fast, plain);
+        ASSERT_EQ(find_url_mark(p, end), find_url_mark_scalar(p, end));
+        p = digit + 1;
+    }
+}
+
 } // namespace
+
+// Every input the tests have: the end-to-end fixtures and the sample.
+TEST(Scan, KernelsAgreeOnTheFixtures) {
+    std::vector<std::filesystem::path> inputs{ORVANE_SOURCE_DIR "/examples/sample.bib"};
+    for (const auto &entry : std::filesystem::directory_iterator(ORVANE_SOURCE_DIR "/tests/cases"))
+        if (std::filesystem::exists(entry.path() / "input"))
+            inputs.push_back(entry.path() / "input");
+    ASSERT_GT(inputs.size(), 5u);
+    for (const auto &path : inputs) {
+        std::ifstream file(path, std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        for (std::size_t start = 0; start < 16 && start < text.size(); ++start)
+            expect_same_walk(text.substr(start));
+    }
+}
 
 // The SIMD kernels must give the scalar answer for every start, length and byte value,
 // including digits and newlines at every offset of a 16-byte block.
