@@ -30,11 +30,13 @@ struct memory_stream {
 
 inline memory_stream captured_stdout;
 inline memory_stream captured_stderr;
+inline FILE *real_stderr = nullptr;
 
 // Called once: the filter's output and warnings go to memory from here on.
 inline void capture_standard_streams() {
     captured_stdout.open();
     captured_stderr.open();
+    real_stderr = stderr;
     stdout = captured_stdout.file;
     stderr = captured_stderr.file;
 }
@@ -45,8 +47,10 @@ inline std::string_view filter_output() {
     return captured_stdout.contents();
 }
 
+// Says what broke on the real standard error, and aborts, which libFuzzer reports as a crash
+// and saves the input for.
 [[noreturn]] inline void fuzz_failure(const char *what) {
-    // Sanitizers and libFuzzer write to file descriptor 2 directly, not through stderr.
-    std::fputs(what, captured_stderr.file);
+    std::fputs(what, real_stderr);
+    std::fflush(real_stderr);
     std::abort();
 }
