@@ -6,7 +6,6 @@
 #include "output.h"
 #include "scan.h"
 
-#include <cstdio>
 #include <cstring>
 #include <string_view>
 
