@@ -34,22 +34,6 @@ void catch_up(scan_state &state, const char *position) {
     state.unwritten = position;
 }
 
-// Reports a token whose check digit is wrong, quoting its hyphen-free text.
-void report_invalid(const char *hyphen_free, std::size_t length) {
-    char message[100] = "invalid ISBN-10 value [";
-    constexpr std::size_t opening = sizeof "invalid ISBN-10 value [" - 1;
-    if (length == 13)
-        message[sizeof "invalid ISBN-1" - 1] = '3';
-    std::memcpy(message + opening, hyphen_free, length);
-    std::memcpy(message + opening + length, "]", 2);
-    report_warning(message);
-}
-
-// The check-digit test that fits the length, 10 or 13.
-bool check_digit_is_right(const char *hyphen_free, std::size_t length) {
-    return length == 10 ? check_ISBN_10(hyphen_free) : check_ISBN_13(hyphen_free);
-}
-
 // Writes the text that stands for a token, through the one output rule: a 16-byte text that
 // starts with 978 or 979 not followed by a hyphen gets a hyphen after the prefix.
 void write_token(const char *token, std::size_t length) {
@@ -63,7 +47,9 @@ void write_token(const char *token, std::size_t length) {
 }
 
 // Checks one collected token. A token that comes out as it came stays in the unwritten
-// stretch, so unchanged text reaches the output in long spans.
+// stretch, so unchanged text reaches the output in long spans; the stretch goes out before a
+// token that changes and before a warning, which must follow the same text as in a
+// line-by-line filter.
 void process_token(scan_state &state, const char *token, std::size_t length) {
     // The hyphen-free copy stops early: most digit runs (years, pages) can never be ISBNs.
     char text[BUFFER_SIZE];
@@ -71,31 +57,24 @@ void process_token(scan_state &state, const char *token, std::size_t length) {
     for (std::size_t i = 0; i < length && characters <= 13; ++i)
         if (token[i] != '-')
             text[characters++] = token[i];
-    if (characters != 10 && characters != 13) {
-        if (needs_prefix_hyphen(token, length)) {
-            catch_up(state, token);
-            write_token(token, length);
-            state.unwritten = token + length;
-        }
+    bool candidate = characters == 10 || characters == 13;
+    if (!candidate && !needs_prefix_hyphen(token, length))
         return;
-    }
-    text[characters] = '\0';
-    if (!check_digit_is_right(text, characters)) {
-        catch_up(state, token);
-        report_invalid(text, characters);
-        if (needs_prefix_hyphen(token, length)) {
-            write_token(token, length);
-            state.unwritten = token + length;
-        }
-        return;
-    }
     catch_up(state, token);
-    char hyphenated[BUFFER_SIZE];
-    if (characters == 10)
-        hyphenate_ISBN_10(text, hyphenated, BUFFER_SIZE);
-    else
-        hyphenate_ISBN_13(text, hyphenated, BUFFER_SIZE);
-    write_token(text, std::strlen(text));
+    if (candidate) {
+        text[characters] = '\0';
+        if (check_candidate(text, characters)) {
+            char hyphenated[BUFFER_SIZE];
+            if (characters == 10)
+                hyphenate_ISBN_10(text, hyphenated, BUFFER_SIZE);
+            else
+                hyphenate_ISBN_13(text, hyphenated, BUFFER_SIZE);
+            write_token(text, std::strlen(text));
+            state.unwritten = token + length;
+            return;
+        }
+    }
+    write_token(token, length);
     state.unwritten = token + length;
 }
 
@@ -139,10 +118,17 @@ bool check_ISBN_13(const char *characters) {
     return check == ISBN_character_value(characters[12]);
 }
 
+// The warning quotes the hyphen-free text: "invalid ISBN-10 value [...]" or the same for 13.
 bool check_candidate(const char *hyphen_free, std::size_t length) {
-    if (check_digit_is_right(hyphen_free, length))
+    if (length == 10 ? check_ISBN_10(hyphen_free) : check_ISBN_13(hyphen_free))
         return true;
-    report_invalid(hyphen_free, length);
+    char message[100] = "invalid ISBN-10 value [";
+    constexpr std::size_t opening = sizeof "invalid ISBN-10 value [" - 1;
+    if (length == 13)
+        message[sizeof "invalid ISBN-1" - 1] = '3';
+    std::memcpy(message + opening, hyphen_free, length);
+    std::memcpy(message + opening + length, "]", 2);
+    report_warning(message);
     return false;
 }
 
