@@ -112,7 +112,7 @@ TEST(Hyphenate, ResultMustStayBelowTheLimit) {
 }
 
 // Every range of the data file hyphenates an ISBN at its low and at its high end into the
-// group and publisher the file gives.
+// group and publisher the file gives, alone and inside a text.
 TEST(Hyphenate, EveryRangeOfTheDataFile) {
     std::ifstream data(ORVANE_SOURCE_DIR "/data/isbn-ranges.txt");
     ASSERT_TRUE(data) << "cannot read the data file";
@@ -135,12 +135,16 @@ TEST(Hyphenate, EveryRangeOfTheDataFile) {
             std::string title(9 - group.size() - publisher.size(), fill);
             std::string body = group + publisher + title;
             std::string thirteen = with_check_digit(prefix + body);
-            EXPECT_EQ(hyphenated(hyphenate_ISBN_13, thirteen),
-                      prefix + "-" + group + "-" + publisher + "-" + title + "-" + thirteen.back());
+            std::string form13 =
+                prefix + "-" + group + "-" + publisher + "-" + title + "-" + thirteen.back();
+            EXPECT_EQ(hyphenated(hyphenate_ISBN_13, thirteen), form13);
+            // The same candidate inside a text takes the general path.
+            EXPECT_EQ(hyphenated(hyphenate_ISBN_13, "(" + thirteen + ")"), "(" + form13 + ")");
             if (prefix == "978") {
                 std::string ten = with_check_digit(body);
-                EXPECT_EQ(hyphenated(hyphenate_ISBN_10, ten),
-                          group + "-" + publisher + "-" + title + "-" + ten.back());
+                std::string form10 = group + "-" + publisher + "-" + title + "-" + ten.back();
+                EXPECT_EQ(hyphenated(hyphenate_ISBN_10, ten), form10);
+                EXPECT_EQ(hyphenated(hyphenate_ISBN_10, "(" + ten + ")"), "(" + form10 + ")");
             }
         }
     }
