@@ -20,6 +20,17 @@ constexpr std::array<unsigned char, 256> make_classes() {
 
 inline constexpr std::array<unsigned char, 256> classes = make_classes();
 
+// The check-digit value of every ISBN character; 0 for other bytes, which never reach it.
+constexpr std::array<unsigned char, 256> make_values() {
+    std::array<unsigned char, 256> values{};
+    for (int c = '0'; c <= '9'; ++c)
+        values[static_cast<std::size_t>(c)] = static_cast<unsigned char>(c - '0');
+    values['x'] = values['X'] = 10;
+    return values;
+}
+
+inline constexpr std::array<unsigned char, 256> values = make_values();
+
 } // namespace characters
 
 // A digit, 'x' or 'X'.
@@ -34,5 +45,5 @@ constexpr bool is_token_byte(char c) {
 
 // The value of an ISBN character in check-digit arithmetic: 10 for 'x' and 'X'.
 constexpr int ISBN_character_value(char c) {
-    return c == 'x' || c == 'X' ? 10 : c - '0';
+    return characters::values[static_cast<unsigned char>(c)];
 }

@@ -51,12 +51,18 @@ void write_token(const char *token, std::size_t length) {
 // token that changes and before a warning, which must follow the same text as in a
 // line-by-line filter.
 void process_token(scan_state &state, const char *token, std::size_t length) {
-    // The hyphen-free copy stops early: most digit runs (years, pages) can never be ISBNs.
+    // The hyphen-free copy stops early: most digit runs (years, pages) can never be ISBNs. A
+    // short token without hyphens is copied whole.
     char text[BUFFER_SIZE];
     std::size_t characters = 0;
-    for (std::size_t i = 0; i < length && characters <= 13; ++i)
-        if (token[i] != '-')
-            text[characters++] = token[i];
+    if (length <= 13 && std::memchr(token, '-', length) == nullptr) {
+        std::memcpy(text, token, length);
+        characters = length;
+    } else {
+        for (std::size_t i = 0; i < length && characters <= 13; ++i)
+            if (token[i] != '-')
+                text[characters++] = token[i];
+    }
     bool candidate = characters == 10 || characters == 13;
     if (!candidate && !needs_prefix_hyphen(token, length))
         return;
