@@ -1,5 +1,5 @@
-// The fast lookup of a key's covering row: an index over the range table that finds, with one
-// binary search, the row that the walk in table order would find.
+// The fast lookup of a key's covering row: an index over the range table that finds, with a
+// bucket and a short binary search, the row that the walk in table order would find.
 //
 // Each row covers the keys whose first d ISBN characters (d = the width of its prefix) lie
 // between its begin and end digits. Read as base-11 numbers of 8 places (x and X count 10, above
@@ -122,17 +122,17 @@ void build_set(piece_table &set, const row_interval *intervals, std::size_t firs
         }
         return root;
     };
+    // The piece that starts at a cut.
+    auto piece = [&](std::uint32_t cut) {
+        return static_cast<std::uint32_t>(
+            std::lower_bound(set.start.begin(), set.start.begin() + static_cast<std::ptrdiff_t>(n),
+                             cut) -
+            set.start.begin());
+    };
     for (std::size_t i = first; i < last; ++i) {
         if (ISBN_range[i].begin[0] == '-' || intervals[i].low == intervals[i].high)
             continue;
-        auto piece = [&](std::uint32_t value) {
-            return static_cast<std::uint32_t>(
-                std::lower_bound(set.start.begin(),
-                                 set.start.begin() + static_cast<std::ptrdiff_t>(n), value) -
-                set.start.begin());
-        };
-        std::uint32_t stop =
-            intervals[i].high >= SPACE ? static_cast<std::uint32_t>(n) : piece(intervals[i].high);
+        std::uint32_t stop = piece(intervals[i].high);
         for (std::uint32_t p = find_free(piece(intervals[i].low)); p < stop; p = find_free(p)) {
             set.row[p] = static_cast<std::int16_t>(i);
             next_free[p] = p + 1;
@@ -171,11 +171,8 @@ bool key_value(const char *key, std::uint32_t &value) {
     value = 0;
     int n = 0;
     for (; *key != '\0' && n < PLACES; ++key) {
-        if (*key >= '0' && *key <= '9') {
-            value = value * 11 + static_cast<std::uint32_t>(*key - '0');
-            ++n;
-        } else if (*key == 'x' || *key == 'X') {
-            value = value * 11 + 10;
+        if (is_ISBN_character(*key)) {
+            value = value * 11 + static_cast<std::uint32_t>(ISBN_character_value(*key));
             ++n;
         }
     }
