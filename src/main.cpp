@@ -66,6 +66,7 @@ void filter_standard_input() {
     if (buffer == nullptr)
         report_fatal("Out of memory for an input line");
     std::size_t held = 0;
+    int read_error = 0;
     for (;;) {
         if (held == capacity) {
             char *larger = static_cast<char *>(std::realloc(buffer, capacity * 2));
@@ -78,11 +79,8 @@ void filter_standard_input() {
         if (got < 0) {
             if (errno == EINTR)
                 continue;
-            // The part of a line read before the error is filtered and written like the rest.
-            int error = errno;
-            filter_lines(buffer, held);
-            errno = error;
-            report_read_error();
+            read_error = errno;
+            break;
         }
         if (got == 0)
             break;
@@ -98,8 +96,13 @@ void filter_standard_input() {
         std::memmove(buffer, buffer + whole, held - whole);
         held -= whole;
     }
+    // The last line, or the part of a line read before an error, is filtered like the rest.
     filter_lines(buffer, held);
     std::free(buffer);
+    if (read_error != 0) {
+        errno = read_error;
+        report_read_error();
+    }
 }
 
 } // namespace
