@@ -40,7 +40,7 @@ void report_warning(const char *message) {
         p = static_cast<char *>(std::memcpy(p, message, message_length)) + message_length;
         *p++ = '.';
         *p++ = '\n';
-        fwrite_unlocked(line, 1, static_cast<std::size_t>(p - line), stderr);
+        std::fwrite(line, 1, static_cast<std::size_t>(p - line), stderr);
     }
     std::fflush(stderr);
 }
@@ -51,6 +51,12 @@ void report_fatal(const char *message) {
     hand_over_output();
     std::fprintf(stderr, "%s %s\n", "??", message);
     std::exit(1);
+}
+
+void report_errno_fatal(const char *what, int error) {
+    char message[200];
+    std::snprintf(message, sizeof message, "%s: %s", what, std::strerror(error));
+    report_fatal(message);
 }
 
 // The copy includes the terminating NUL; a failed allocation never returns.

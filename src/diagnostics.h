@@ -12,5 +12,8 @@ void report_warning(const char *message);
 // Writes "?? MESSAGE" to standard error and exits with status 1.
 [[noreturn]] void report_fatal(const char *message);
 
+// Writes "?? WHAT: REASON", where REASON describes the error number, and exits with status 1.
+[[noreturn]] void report_errno_fatal(const char *what, int error);
+
 // Returns a heap copy of text that the caller owns; running out of memory is fatal.
 char *duplicate_string(const char *text);

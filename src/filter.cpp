@@ -21,19 +21,6 @@ bool needs_prefix_hyphen(const char *token, std::size_t length) {
            token[3] != '-';
 }
 
-// Where the scan stands in its text.
-struct scan_state {
-    const char *unwritten; // first byte not yet handed to the output
-    bool counting;         // whether newlines advance line_number (not for a lone line or argument)
-};
-
-// Hands the output everything before position: before a token that changes, and before a
-// warning, which must follow the same text as in a line-by-line filter.
-void catch_up(scan_state &state, const char *position) {
-    write_output(state.unwritten, static_cast<std::size_t>(position - state.unwritten));
-    state.unwritten = position;
-}
-
 // Writes the text that stands for a token, through the one output rule: a 16-byte text that
 // starts with 978 or 979 not followed by a hyphen gets a hyphen after the prefix.
 void write_token(const char *token, std::size_t length) {
@@ -107,6 +94,34 @@ void filter_span(scan_state &state, const char *p, const char *end) {
 
 } // namespace
 
+// Called before a token that changes, and before a warning, which must follow the same text as
+// in a line-by-line filter.
+void catch_up(scan_state &state, const char *position) {
+    write_output(state.unwritten, static_cast<std::size_t>(position - state.unwritten));
+    state.unwritten = position;
+}
+
+// One line at a time, since the "://" test looks at the whole line, also where it reaches
+// outside the stretch.
+void filter_stretch(scan_state &state, const char *begin, const char *end, const char *block,
+                    const char *block_end) {
+    for (const char *p = begin; p < end;) {
+        const char *newline =
+            static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+        const char *stop = newline == nullptr ? end : newline + 1;
+        const char *before = find_last_newline(block, p);
+        const char *line_start = before == nullptr ? block : before + 1;
+        const char *after = static_cast<const char *>(
+            std::memchr(p, '\n', static_cast<std::size_t>(block_end - p)));
+        const char *line_end = after == nullptr ? block_end : after;
+        if (find_url_mark(line_start, line_end) == line_end)
+            filter_span(state, p, stop);
+        else if (state.counting && newline != nullptr)
+            line_number += 1;
+        p = stop;
+    }
+}
+
 // Weights 1 to 9; the sum modulo 11 must equal the last character, where X stands for 10.
 bool check_ISBN_10(const char *characters) {
     int sum = 0;
@@ -170,8 +185,8 @@ void filter_lines(const char *text, std::size_t length) {
             filter_span(state, p, end);
             break;
         }
-        const void *before = memrchr(p, '\n', static_cast<std::size_t>(url - p));
-        const char *line_start = before == nullptr ? p : static_cast<const char *>(before) + 1;
+        const char *before = find_last_newline(p, url);
+        const char *line_start = before == nullptr ? p : before + 1;
         const void *after = std::memchr(url, '\n', static_cast<std::size_t>(end - url));
         const char *line_end = after == nullptr ? end : static_cast<const char *>(after) + 1;
         filter_span(state, p, line_start);

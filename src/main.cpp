@@ -1,12 +1,12 @@
 // orvane: hyphenate the ISBNs in text from the command line or standard input.
 
+#include "bibtex.h"
 #include "diagnostics.h"
 #include "filter.h"
+#include "input.h"
 #include "output.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
@@ -24,17 +24,15 @@ constexpr const char *HELP_TEXT =
     "With one or more arguments, filter them to stdout, and do not read stdin.\n"
     "\n"
     "Without arguments, filter lines from stdin to stdout.\n"
+    "With a leading --bibtex, change only the values of ISBN fields of BibTeX entries.\n"
     "\n"
     "After careful comparison of input and output streams, it may be safe to\n"
     "apply this program to most BibTeX files.\n";
 
-// Input is read in blocks of this size; the buffer grows only for a longer line.
-constexpr std::size_t BLOCK_SIZE = 128 * 1024;
-
 // Filters the arguments in order, one space between two and a newline after the last. An
 // option stops the run where it stands, after the text already written.
-void filter_arguments(int argc, char **argv) {
-    for (int i = 1; i < argc; ++i) {
+void filter_arguments(int first, int argc, char **argv, bool bibtex) {
+    for (int i = first; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) {
             write_output(HELP_TEXT, std::strlen(HELP_TEXT));
             return;
@@ -46,74 +44,37 @@ void filter_arguments(int argc, char **argv) {
             write_output(line, static_cast<std::size_t>(length));
             return;
         }
-        filter_text(argv[i]);
+        if (bibtex)
+            filter_bibtex_text(argv[i], std::strlen(argv[i]));
+        else
+            filter_text(argv[i]);
         write_output_byte(i + 1 < argc ? ' ' : '\n');
-    }
-}
-
-[[noreturn]] void report_read_error() {
-    char message[160];
-    std::snprintf(message, sizeof message, "Read error on standard input: %s",
-                  std::strerror(errno));
-    report_fatal(message);
-}
-
-// Reads standard input in large blocks and hands the filter whole lines only, so a line is
-// never cut however long it is: the buffer doubles while a line does not fit.
-void filter_standard_input() {
-    std::size_t capacity = BLOCK_SIZE;
-    char *buffer = static_cast<char *>(std::malloc(capacity));
-    if (buffer == nullptr)
-        report_fatal("Out of memory for an input line");
-    std::size_t held = 0;
-    int read_error = 0;
-    for (;;) {
-        if (held == capacity) {
-            char *larger = static_cast<char *>(std::realloc(buffer, capacity * 2));
-            if (larger == nullptr)
-                report_fatal("Out of memory for an input line");
-            buffer = larger;
-            capacity *= 2;
-        }
-        ssize_t got = read(STDIN_FILENO, buffer + held, capacity - held);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            read_error = errno;
-            break;
-        }
-        if (got == 0)
-            break;
-        const char *fresh = buffer + held;
-        held += static_cast<std::size_t>(got);
-        const void *last_newline = memrchr(fresh, '\n', static_cast<std::size_t>(got));
-        if (last_newline == nullptr)
-            continue;
-        std::size_t whole =
-            static_cast<std::size_t>(static_cast<const char *>(last_newline) - buffer) + 1;
-        filter_lines(buffer, whole);
-        sync_output();
-        std::memmove(buffer, buffer + whole, held - whole);
-        held -= whole;
-    }
-    // The last line, or the part of a line read before an error, is filtered like the rest.
-    filter_lines(buffer, held);
-    std::free(buffer);
-    if (read_error != 0) {
-        errno = read_error;
-        report_read_error();
     }
 }
 
 } // namespace
 
+// The leading options choose the mode; the texts after them, if any, are filtered instead of
+// standard input.
 int main(int argc, char **argv) {
+    bool bibtex = false;
+    int first = 1;
+    for (; first < argc; ++first) {
+        if (std::strcmp(argv[first], "--bibtex") == 0)
+            bibtex = true;
+        else
+            break;
+    }
     line_number = 0;
     start_output();
-    if (argc < 2)
-        filter_standard_input();
-    else
-        filter_arguments(argc, argv);
+    if (first < argc) {
+        filter_arguments(first, argc, argv, bibtex);
+    } else {
+        refuse_input_that_is_output();
+        filter_input(STDIN_FILENO, bibtex ? filter_bibtex_lines : filter_lines, read);
+        if (bibtex)
+            finish_bibtex_input();
+    }
     finish_output();
     return 0;
 }

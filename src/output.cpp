@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -18,16 +19,38 @@ bool interactive = true;
 
 // Reports the error that made the last write to standard output fail.
 [[noreturn]] void report_write_error() {
-    char message[160];
-    std::snprintf(message, sizeof message, "Write error on standard output: %s",
-                  std::strerror(errno));
-    report_fatal(message);
+    report_errno_fatal("Write error on standard output", errno);
 }
 
-// The unlocked stdio call is safe here: the program has a single thread.
+// On a terminal the bytes go to the line-buffered stream; anywhere else straight to the
+// descriptor, where a full non-blocking pipe is waited for instead of ending the run (a stream
+// would set its error flag on EAGAIN and lose track of what it wrote).
 void write_stream(const char *bytes, std::size_t count) {
-    if (count != 0 && fwrite_unlocked(bytes, 1, count, stdout) != count)
-        report_write_error();
+    if (interactive) {
+#ifdef __GLIBC__
+        // Safe unlocked: the program has a single thread.
+        if (count != 0 && fwrite_unlocked(bytes, 1, count, stdout) != count)
+#else
+        if (count != 0 && std::fwrite(bytes, 1, count, stdout) != count)
+#endif
+            report_write_error();
+        return;
+    }
+    while (count != 0) {
+        ssize_t written = write(STDOUT_FILENO, bytes, count);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                pollfd ready{STDOUT_FILENO, POLLOUT, 0};
+                poll(&ready, 1, -1);
+                continue;
+            }
+            report_write_error();
+        }
+        bytes += written;
+        count -= static_cast<std::size_t>(written);
+    }
 }
 
 } // namespace

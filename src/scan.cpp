@@ -1,5 +1,6 @@
 #include "scan.h"
 
+#include <cstring>
 #include <emmintrin.h>
 
 namespace {
@@ -90,4 +91,42 @@ const char *find_url_mark(const char *begin, const char *end) {
             return p + __builtin_ctz(static_cast<unsigned>(mask));
     }
     return find_url_mark_scalar(p, end);
+}
+
+const char *find_any_of_scalar(const char *begin, const char *end, const char (&set)[4]) {
+    for (const char *p = begin; p < end; ++p)
+        if (*p == set[0] || *p == set[1] || *p == set[2] || *p == set[3])
+            return p;
+    return end;
+}
+
+// Sixteen bytes at a time, one comparison per byte of the set.
+const char *find_any_of(const char *begin, const char *end, const char (&set)[4]) {
+    const __m128i first = _mm_set1_epi8(set[0]);
+    const __m128i second = _mm_set1_epi8(set[1]);
+    const __m128i third = _mm_set1_epi8(set[2]);
+    const __m128i fourth = _mm_set1_epi8(set[3]);
+    const char *p = begin;
+    for (; end - p >= 16; p += 16) {
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        __m128i match =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, first), _mm_cmpeq_epi8(bytes, second)),
+                         _mm_or_si128(_mm_cmpeq_epi8(bytes, third), _mm_cmpeq_epi8(bytes, fourth)));
+        int mask = _mm_movemask_epi8(match);
+        if (mask != 0)
+            return p + __builtin_ctz(static_cast<unsigned>(mask));
+    }
+    return find_any_of_scalar(p, end, set);
+}
+
+// memrchr where the C library has it; a plain backward loop elsewhere.
+const char *find_last_newline(const char *begin, const char *end) {
+#ifdef __GLIBC__
+    return static_cast<const char *>(memrchr(begin, '\n', static_cast<std::size_t>(end - begin)));
+#else
+    for (const char *p = end; p > begin;)
+        if (*--p == '\n')
+            return p;
+    return nullptr;
+#endif
 }

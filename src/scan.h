@@ -11,3 +11,11 @@ const char *find_digit_scalar(const char *begin, const char *end, std::size_t &n
 // Returns the first "://" in [begin, end), or end when there is none.
 const char *find_url_mark(const char *begin, const char *end);
 const char *find_url_mark_scalar(const char *begin, const char *end);
+
+// Returns the first byte in [begin, end) that equals one of the four bytes of set (repeat a
+// byte to look for fewer), or end when there is none: the structural scan of BibTeX text.
+const char *find_any_of(const char *begin, const char *end, const char (&set)[4]);
+const char *find_any_of_scalar(const char *begin, const char *end, const char (&set)[4]);
+
+// Returns the last newline in [begin, end), or nullptr when there is none.
+const char *find_last_newline(const char *begin, const char *end);

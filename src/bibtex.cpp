@@ -1,0 +1,446 @@
+#include "bibtex.h"
+
+#include "diagnostics.h"
+#include "filter.h"
+#include "scan.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+// Byte classes: blanks separate the parts of an entry; name bytes make entry types, field
+// names and bare values (anything but blanks and the bytes that BibTeX reserves).
+enum : unsigned char { BLANK = 1, NAME = 2 };
+
+constexpr std::array<unsigned char, 256> make_classes() {
+    std::array<unsigned char, 256> classes{};
+    for (std::size_t c = 0; c < 256; ++c)
+        classes[c] = NAME;
+    for (unsigned char c : {' ', '\t', '\n', '\r', '\v', '\f'})
+        classes[c] = BLANK;
+    for (unsigned char c : {'"', '#', '%', '\'', '(', ')', ',', '=', '{', '}', '@'})
+        classes[c] = 0;
+    return classes;
+}
+
+constexpr std::array<unsigned char, 256> classes = make_classes();
+
+bool is_blank(char c) {
+    return classes[static_cast<unsigned char>(c)] == BLANK;
+}
+
+bool is_name_byte(char c) {
+    return classes[static_cast<unsigned char>(c)] == NAME;
+}
+
+// Where the parser stands.
+enum class where : unsigned char {
+    text,        // between entries: an '@' may start one
+    at,          // after '@': blanks, then the entry type
+    type,        // in the entry type
+    after_type,  // blanks, then '{' or '(' opens the entry; anything else was text
+    key,         // the citation key, up to ','
+    fields,      // blanks and commas, then a field name or the end of the entry
+    name,        // in a field name
+    after_name,  // blanks, then '='
+    value,       // blanks, then a value part
+    braced,      // in a value part in braces
+    quoted,      // in a value part in double quotes
+    bare,        // in a bare number or macro name
+    after_value, // blanks, then '#', ',' or the end of the entry
+    block,       // in @comment or @preamble: balanced braces up to the end
+    recover,     // after an entry that does not parse: up to a line that starts with '@'
+};
+
+// Everything that carries from one block of input to the next.
+struct parser {
+    where at = where::text;
+    char close = '}';          // the byte that ends the current entry
+    bool regular = false;      // a regular entry, whose ISBN fields are filtered
+    bool isbn_field = false;   // the current field's name contains "isbn"
+    unsigned isbn_matched = 0; // how much of "isbn" the end of the field name matches
+    std::size_t depth = 0;     // braces open in the current value part or block
+    char type[10] = {};        // the entry type in lower case, cut after 9 bytes
+    std::size_t type_length = 0;
+    std::int64_t entry_line = 0; // where the current entry starts
+    std::int64_t line = 1;       // the line of the block's first byte not yet counted
+};
+
+parser input_parser;
+
+// One block under the parser. Lines are counted only where a number is needed (an entry's
+// start, an ISBN value, a warning), from where the last count stopped.
+struct block_scan {
+    parser &state;
+    scan_state out;
+    const char *block;
+    const char *end;
+    const char *counted;
+};
+
+std::int64_t line_at(block_scan &scan, const char *position) {
+    if (!scan.out.counting)
+        return 0;
+    scan.state.line += std::count(scan.counted, position, '\n');
+    scan.counted = position;
+    return scan.state.line;
+}
+
+// Whether only blanks stand before position on its line; a block starts at a line start.
+bool begins_line(const block_scan &scan, const char *position) {
+    for (const char *p = position; p > scan.block;) {
+        char c = *--p;
+        if (c == '\n')
+            return true;
+        if (c != ' ' && c != '\t')
+            return false;
+    }
+    return true;
+}
+
+// Whether the '@' at at_sign opens an entry on a line of its own: blanks before it, then a
+// type and '{' or '(' on the same line. Inside an entry, such a line means the entry was never
+// closed.
+bool opens_entry_line(const block_scan &scan, const char *at_sign) {
+    if (!begins_line(scan, at_sign))
+        return false;
+    const char *p = at_sign + 1;
+    while (p < scan.end && (*p == ' ' || *p == '\t'))
+        ++p;
+    const char *type = p;
+    while (p < scan.end && is_name_byte(*p))
+        ++p;
+    if (p == type)
+        return false;
+    while (p < scan.end && (*p == ' ' || *p == '\t'))
+        ++p;
+    return p < scan.end && (*p == '{' || *p == '(');
+}
+
+// A warning about the current entry, quoting the line where it starts, after all the text
+// before position.
+void warn(block_scan &scan, const char *position, const char *message) {
+    catch_up(scan.out, position);
+    line_number = scan.state.entry_line;
+    report_warning(message);
+}
+
+// An entry still open where a new one starts: the new one is read from its '@'.
+void not_closed(block_scan &scan, const char *at_sign) {
+    char message[120];
+    std::snprintf(message, sizeof message, "BibTeX entry not closed before the entry on line %lld",
+                  static_cast<long long>(line_at(scan, at_sign)));
+    warn(scan, at_sign, message);
+    scan.state.at = where::text;
+}
+
+// A byte that the entry's syntax does not allow where it stands: the rest of the entry is
+// copied as it is.
+void not_understood(block_scan &scan, const char *position, const char *expected) {
+    char message[200];
+    std::snprintf(message, sizeof message,
+                  "BibTeX entry not understood on line %lld (expected %s), copied as it is up "
+                  "to the next line that starts with @",
+                  static_cast<long long>(line_at(scan, position)), expected);
+    warn(scan, position, message);
+    scan.state.at = where::recover;
+}
+
+// The ISBN value text [begin, end) goes through the text filter with its true line numbers.
+void filter_value(block_scan &scan, const char *begin, const char *end) {
+    line_number = line_at(scan, begin);
+    filter_stretch(scan.out, begin, end, scan.block, scan.end);
+    if (scan.out.counting)
+        scan.state.line = line_number;
+    scan.counted = end;
+}
+
+// The entry type decides how the entry is read: @comment and @preamble are balanced blocks,
+// @string holds fields that are never filtered, every other type a key and fields.
+void open_entry(parser &state, char opening) {
+    state.close = opening == '{' ? '}' : ')';
+    std::string_view type(state.type, state.type_length);
+    state.regular = false;
+    state.depth = 0;
+    if (type == "comment" || type == "preamble") {
+        state.at = where::block;
+    } else if (type == "string") {
+        state.at = where::fields;
+    } else {
+        state.regular = true;
+        state.at = where::key;
+    }
+}
+
+// One step in a state that reads the syntax between values a byte at a time; these stretches
+// are short. Returns where the scan goes on.
+const char *step(block_scan &scan, const char *p) {
+    parser &state = scan.state;
+    char c = *p;
+    switch (state.at) {
+    case where::at:
+        if (is_blank(c))
+            return p + 1;
+        state.type_length = 0;
+        state.at = is_name_byte(c) ? where::type : where::text;
+        return p;
+    case where::type:
+        if (!is_name_byte(c)) {
+            state.at = where::after_type;
+            return p;
+        }
+        if (state.type_length < sizeof state.type)
+            state.type[state.type_length++] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        return p + 1;
+    case where::after_type:
+        if (is_blank(c))
+            return p + 1;
+        if (c == '{' || c == '(') {
+            open_entry(state, c);
+            return p + 1;
+        }
+        state.at = where::text;
+        return p;
+    default:
+        break;
+    }
+    // Inside an entry.
+    if (c == '@' && opens_entry_line(scan, p)) {
+        not_closed(scan, p);
+        return p;
+    }
+    if (is_blank(c) && state.at != where::key && state.at != where::name && state.at != where::bare)
+        return p + 1;
+    switch (state.at) {
+    case where::key:
+        if (c == ',') {
+            state.at = where::fields;
+        } else if (c == state.close) {
+            state.at = where::text;
+        } else if (std::strchr("{}()\"=#", c) != nullptr) {
+            not_understood(scan, p, "\",\" after the key");
+            return p;
+        }
+        return p + 1;
+    case where::fields:
+        if (c == ',')
+            return p + 1;
+        if (c == state.close) {
+            state.at = where::text;
+            return p + 1;
+        }
+        if (!is_name_byte(c)) {
+            not_understood(scan, p, "a field name");
+            return p;
+        }
+        state.isbn_matched = 0;
+        state.at = where::name;
+        return p;
+    case where::name:
+        if (!is_name_byte(c)) {
+            state.isbn_field = state.regular && state.isbn_matched == 4;
+            state.at = where::after_name;
+            return p;
+        }
+        if (state.isbn_matched < 4) {
+            char lower = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+            // No letter of "isbn" repeats, so a mismatch starts over at this byte.
+            state.isbn_matched = lower == "isbn"[state.isbn_matched] ? state.isbn_matched + 1
+                                 : lower == 'i'                      ? 1
+                                                                     : 0;
+        }
+        return p + 1;
+    case where::after_name:
+        if (c != '=') {
+            not_understood(scan, p, "\"=\" after the field name");
+            return p;
+        }
+        state.at = where::value;
+        return p + 1;
+    case where::value:
+        if (c == '{' || c == '"') {
+            state.at = c == '{' ? where::braced : where::quoted;
+            state.depth = c == '{' ? 1 : 0;
+            return p + 1;
+        }
+        if (!is_name_byte(c)) {
+            not_understood(scan, p, "a value");
+            return p;
+        }
+        state.at = where::bare;
+        return p;
+    case where::bare:
+        if (!is_name_byte(c))
+            state.at = where::after_value;
+        return is_name_byte(c) ? p + 1 : p;
+    case where::after_value:
+        if (c == '#') {
+            state.at = where::value;
+        } else if (c == ',') {
+            state.at = where::fields;
+        } else if (c == state.close) {
+            state.at = where::text;
+        } else {
+            not_understood(scan, p, "\",\" or the end of the entry");
+            return p;
+        }
+        return p + 1;
+    default:
+        return p + 1;
+    }
+}
+
+// In a value part or a block, found by a scan for the bytes that matter there. Returns where
+// the scan goes on; value_start is the start of the ISBN value text being read, or nullptr.
+const char *scan_balanced(block_scan &scan, const char *p, const char *&value_start) {
+    static constexpr char braced[4] = {'{', '}', '@', '@'};
+    static constexpr char quoted[4] = {'{', '}', '"', '@'};
+    static constexpr char block[4] = {'{', '}', ')', '@'};
+    parser &state = scan.state;
+    const char *q = find_any_of(p, scan.end,
+                                state.at == where::braced   ? braced
+                                : state.at == where::quoted ? quoted
+                                                            : block);
+    if (q == scan.end)
+        return q;
+    bool value_ends = false;
+    switch (*q) {
+    case '@':
+        if (!opens_entry_line(scan, q))
+            return q + 1;
+        if (value_start != nullptr)
+            filter_value(scan, value_start, q);
+        value_start = nullptr;
+        not_closed(scan, q);
+        return q;
+    case '{':
+        state.depth += 1;
+        return q + 1;
+    case '}':
+        if (state.depth > 0) {
+            state.depth -= 1;
+            value_ends = state.depth == 0 && state.at == where::braced;
+        } else if (state.at == where::quoted) {
+            if (value_start != nullptr)
+                filter_value(scan, value_start, q);
+            value_start = nullptr;
+            not_understood(scan, q, "a closing quote before \"}\"");
+            return q;
+        } else if (state.close == '}') {
+            state.at = where::text;
+            return q + 1;
+        }
+        break;
+    case '"':
+        value_ends = state.depth == 0;
+        break;
+    case ')':
+        if (state.depth == 0 && state.close == ')') {
+            state.at = where::text;
+            return q + 1;
+        }
+        break;
+    default:
+        break;
+    }
+    if (value_ends) {
+        if (value_start != nullptr)
+            filter_value(scan, value_start, q);
+        value_start = nullptr;
+        state.at = where::after_value;
+    }
+    return q + 1;
+}
+
+// The parser's walk over one block; the caller writes what remains unwritten at the end.
+void scan_block(block_scan &scan) {
+    parser &state = scan.state;
+    const char *value_start = nullptr;
+    if (state.isbn_field && (state.at == where::braced || state.at == where::quoted))
+        value_start = scan.block;
+    for (const char *p = scan.block; p < scan.end;) {
+        switch (state.at) {
+        case where::text: {
+            const char *at_sign = static_cast<const char *>(
+                std::memchr(p, '@', static_cast<std::size_t>(scan.end - p)));
+            if (at_sign == nullptr) {
+                p = scan.end;
+                break;
+            }
+            state.entry_line = line_at(scan, at_sign);
+            state.at = where::at;
+            p = at_sign + 1;
+            break;
+        }
+        case where::recover: {
+            const char *at_sign = p;
+            while ((at_sign = static_cast<const char *>(std::memchr(
+                        at_sign, '@', static_cast<std::size_t>(scan.end - at_sign)))) != nullptr &&
+                   !begins_line(scan, at_sign))
+                ++at_sign;
+            if (at_sign == nullptr) {
+                p = scan.end;
+                break;
+            }
+            state.at = where::text;
+            p = at_sign;
+            break;
+        }
+        case where::braced:
+        case where::quoted:
+        case where::block:
+            p = scan_balanced(scan, p, value_start);
+            break;
+        default: {
+            where before = state.at;
+            p = step(scan, p);
+            if (before == where::value && state.isbn_field &&
+                (state.at == where::braced || state.at == where::quoted))
+                value_start = p;
+            break;
+        }
+        }
+    }
+    if (value_start != nullptr)
+        filter_value(scan, value_start, scan.end);
+    line_at(scan, scan.end);
+    catch_up(scan.out, scan.end);
+}
+
+// Whether the parser stands inside an entry.
+bool inside_entry(const parser &state) {
+    return state.at != where::text && state.at != where::at && state.at != where::type &&
+           state.at != where::after_type && state.at != where::recover;
+}
+
+// The warning for an entry that the text leaves open; the parser starts over.
+void finish(parser &state) {
+    if (inside_entry(state)) {
+        line_number = state.entry_line;
+        report_warning("BibTeX entry not closed at the end of the input");
+    }
+    state = parser{};
+}
+
+} // namespace
+
+void filter_bibtex_lines(const char *text, std::size_t length) {
+    block_scan scan{input_parser, {text, true}, text, text + length, text};
+    scan_block(scan);
+}
+
+void finish_bibtex_input() {
+    finish(input_parser);
+}
+
+void filter_bibtex_text(const char *text, std::size_t length) {
+    parser state;
+    block_scan scan{state, {text, false}, text, text + length, text};
+    scan_block(scan);
+    finish(state);
+}

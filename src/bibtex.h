@@ -1,0 +1,20 @@
+// BibTeX mode: copies BibTeX text unchanged but for the values of its ISBN fields.
+//
+// Only the braced or quoted value parts of fields whose name contains "isbn" (in any case)
+// inside regular entries go through the text filter; everything else, other fields, keys,
+// @comment, @preamble and @string blocks and the text between entries, is copied as it is. An
+// entry that does not parse gets one warning, and the text from there up to the next line that
+// starts with '@' is copied as it is.
+#pragma once
+
+#include <cstddef>
+
+// Filters a block of whole lines of standard input (the last may lack its newline only at the
+// end of the input). The parser's state carries over to the next block.
+void filter_bibtex_lines(const char *text, std::size_t length);
+
+// Ends standard input: warns about an entry that the input left open.
+void finish_bibtex_input();
+
+// Filters one argument as a BibTeX text of its own; warnings quote line 0.
+void filter_bibtex_text(const char *text, std::size_t length);

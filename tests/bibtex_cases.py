@@ -1,0 +1,90 @@
+"""BibTeX mode through the built binary: which bytes it changes, and how it recovers from
+entries that do not parse. Every case reads standard input with --bibtex."""
+
+GOOD = b"0201633612"
+BAD = b"0201633613"
+BAD_WARNING = b"invalid ISBN-10 value [0201633613]."
+
+
+def case(name, stdin, stdout=None, stderr=b""):
+    """A row of the table; stdout None means the input comes out unchanged."""
+    return (name, ["--bibtex"], stdin, stdin if stdout is None else stdout, stderr, 0)
+
+
+def hyphenated(text):
+    return text.replace(GOOD, b"0-201-63361-2")
+
+
+CASES = [
+    # Field names: any that contains "isbn" in any case, and no other.
+    case("field names", b"@book{k,\n isbn = {%s},\n ISBN = {%s},\n isbn13 = {%s},\n eisbn = {%s},\n"
+         b" print-isbn = {%s},\n IsBn_10 = {%s},\n iisbn = {%s},\n isb = {%s},\n isbnote = {%s},\n"
+         b" note = {ISBN %s},\n}\n" % ((GOOD,) * 10),
+         b"@book{k,\n isbn = {0-201-63361-2},\n ISBN = {0-201-63361-2},\n isbn13 = {0-201-63361-2},\n"
+         b" eisbn = {0-201-63361-2},\n print-isbn = {0-201-63361-2},\n IsBn_10 = {0-201-63361-2},\n"
+         b" iisbn = {0-201-63361-2},\n isb = {%s},\n isbnote = {0-201-63361-2},\n note = {ISBN %s},\n}\n"
+         % (GOOD, GOOD)),
+    # What real files carry outside ISBN fields stays as it is, without a warning.
+    case("other fields untouched", b"@article{Smith:2020/x+y.z,\n  doi = {10.1017/9781107358331},\n"
+         b"  pages = {10023-10024},\n  file = {pdfs/play_9780262373883.pdf},\n  pmid = {0201633613},\n"
+         b"  year = 2020,\n}\n"),
+    case("invalid only warned in isbn fields", b"@book{k,\n  note = {%s},\n  isbn = {%s},\n}\n" % (BAD, BAD),
+         stderr=b"-:3:" + BAD_WARNING + b"\n"),
+    case("text between entries", b"Mail someone@example.org or @ {here}.\n%s\n@book{k, isbn = {%s}}\n"
+         b"after 0201633612 @ x\n" % (GOOD, GOOD),
+         b"Mail someone@example.org or @ {here}.\n%s\n@book{k, isbn = {0-201-63361-2}}\n"
+         b"after 0201633612 @ x\n" % GOOD),
+    case("special blocks", b"@string{isbn = \"%s\"}\n@STRING(i = {%s})\n@comment{isbn = {%s} {nested}}\n"
+         b"@preamble{ \"\\def\\x{%s}\" }\n@Comment(isbn = {%s})\n@book{k, isbn = i # {%s}}\n" % ((GOOD,) * 6),
+         b"@string{isbn = \"%s\"}\n@STRING(i = {%s})\n@comment{isbn = {%s} {nested}}\n"
+         b"@preamble{ \"\\def\\x{%s}\" }\n@Comment(isbn = {%s})\n@book{k, isbn = i # {0-201-63361-2}}\n"
+         % ((GOOD,) * 5)),
+    # Values: braces nested and across lines, quotes (a quote inside braces does not end
+    # one), bare numbers (left alone: BibTeX allows no hyphen in one), parts joined with #.
+    case("value forms", b"@book{k,\n  isbn = {{%s} and\n   {9780201633610}},\n  isbn = \"{\"}%s\",\n"
+         b"  isbn = %s,\n  isbn = \"%s\" # { %s } # m,\n}\n" % (GOOD, GOOD, GOOD, GOOD, GOOD),
+         b"@book{k,\n  isbn = {{0-201-63361-2} and\n   {978-0-201-63361-0}},\n  isbn = \"{\"}0-201-63361-2\",\n"
+         b"  isbn = %s,\n  isbn = \"0-201-63361-2\" # { 0-201-63361-2 } # m,\n}\n" % GOOD),
+    case("multi-line value warns on its line", b"@book{k,\n  isbn = {\n    %s\n    %s\n  },\n}\n" % (GOOD, BAD),
+         b"@book{k,\n  isbn = {\n    0-201-63361-2\n    %s\n  },\n}\n" % BAD, b"-:4:" + BAD_WARNING + b"\n"),
+    case("parentheses and blanks anywhere", b"@Book (\n k ,\n ISBN\n =\n\n {%s} , )\n@misc\n{k2,isbn={%s}}\n" % (GOOD, GOOD),
+         b"@Book (\n k ,\n ISBN\n =\n\n {0-201-63361-2} , )\n@misc\n{k2,isbn={0-201-63361-2}}\n"),
+    case("crlf", b"@book{k,\r\n  isbn = {%s},\r\n  note = {%s}\r\n}\r\n" % (GOOD, GOOD),
+         b"@book{k,\r\n  isbn = {0-201-63361-2},\r\n  note = {%s}\r\n}\r\n" % GOOD),
+    case("a url line is copied", b"@book{k, isbn = {%s}, url = {https://x.org}}\n@book{j,\n isbn = {%s}}\n" % (GOOD, GOOD),
+         b"@book{k, isbn = {%s}, url = {https://x.org}}\n@book{j,\n isbn = {0-201-63361-2}}\n" % GOOD),
+    case("isbn-13 and writing rule", b"@book{k, isbn = {9780201633610}, isbn = {9789999900003x}, isbn = {978-0201633610}}\n",
+         b"@book{k, isbn = {978-0-201-63361-0}, isbn = {9789999900003x}, isbn = {978-0-201-63361-0}}\n"),
+    # Malformed entries: one warning naming the line where the entry starts; the rest of the
+    # file is still filtered.
+    case("missing closing brace", b"@book{a,\n  title = {Open,\n  isbn = {%s}\n\n@book{b, isbn = {%s}}\n" % (GOOD, GOOD),
+         b"@book{a,\n  title = {Open,\n  isbn = {%s}\n\n@book{b, isbn = {0-201-63361-2}}\n" % GOOD,
+         b"-:1:BibTeX entry not closed before the entry on line 5.\n"),
+    case("unterminated quote", b"@book{a, title = \"Open,\n  isbn = {%s},\n  @book{b, isbn = {%s}}\n" % (GOOD, GOOD),
+         b"@book{a, title = \"Open,\n  isbn = {%s},\n  @book{b, isbn = {0-201-63361-2}}\n" % GOOD,
+         b"-:1:BibTeX entry not closed before the entry on line 3.\n"),
+    case("field without =", b"x\n@book{a,\n  isbn {%s},\n  isbn = {%s}}\n@book{b, isbn = {%s}}\n" % (GOOD, GOOD, GOOD),
+         b"x\n@book{a,\n  isbn {%s},\n  isbn = {%s}}\n@book{b, isbn = {0-201-63361-2}}\n" % (GOOD, GOOD),
+         b"-:2:BibTeX entry not understood on line 3 (expected \"=\" after the field name), copied as it is"
+         b" up to the next line that starts with @.\n"),
+    case("key without comma", b"@book{a\n  isbn = {%s}}\n@book{b, isbn = {%s}}\n" % (GOOD, GOOD),
+         b"@book{a\n  isbn = {%s}}\n@book{b, isbn = {0-201-63361-2}}\n" % GOOD,
+         b"-:1:BibTeX entry not understood on line 2 (expected \",\" after the key), copied as it is"
+         b" up to the next line that starts with @.\n"),
+    case("missing comma between fields", b"@book{a, title = {T}\n  isbn = {%s}}\n" % GOOD,
+         stderr=b"-:1:BibTeX entry not understood on line 2 (expected \",\" or the end of the entry), copied"
+         b" as it is up to the next line that starts with @.\n"),
+    case("missing value and stray brace", b"@book{a, isbn = , x = 1}\n@book{b, isbn = \"} %s\"}\n" % GOOD,
+         stderr=b"-:1:BibTeX entry not understood on line 1 (expected a value), copied as it is up to the next"
+         b" line that starts with @.\n-:2:BibTeX entry not understood on line 2 (expected a closing quote"
+         b" before \"}\"), copied as it is up to the next line that starts with @.\n"),
+    case("input ends inside an entry", b"@book{a, isbn = {%s}, note = {open\n" % GOOD,
+         b"@book{a, isbn = {0-201-63361-2}, note = {open\n",
+         b"-:1:BibTeX entry not closed at the end of the input.\n"),
+    case("warning order", b"@book{a, isbn = {%s}}\n@book{b,\n isbn = {%s},\n title = {\n@book{c, isbn = {%s}}\n" % (BAD, BAD, BAD),
+         stderr=b"-:1:" + BAD_WARNING + b"\n-:3:" + BAD_WARNING + b"\n"
+         b"-:2:BibTeX entry not closed before the entry on line 5.\n-:5:" + BAD_WARNING + b"\n"),
+    case("no entries", b"plain 0201633612 text\n\x00\xff 978-0-201-63361-2\n"),
+    case("empty input", b""),
+    case("last line without newline", b"@book{a, isbn = {%s}}" % GOOD, b"@book{a, isbn = {0-201-63361-2}}"),
+]

@@ -1,0 +1,43 @@
+"""The command line: arguments, options where they stand, the help text and the version line."""
+
+HELP = (b"orvane [ --help ] [ --version ] [ arguments ]\n"
+        b"\n"
+        b"Hyphenate apparent ISBN-10 and ISBN-13 data on the command line, or stdin.\n"
+        b"Arguments or lines that resemble Web URLs are copied verbatim.\n"
+        b"\n"
+        b"With one or more arguments, filter them to stdout, and do not read stdin.\n"
+        b"\n"
+        b"Without arguments, filter lines from stdin to stdout.\n"
+        b"With a leading --bibtex, change only the values of ISBN fields of BibTeX entries.\n"
+        b"\n"
+        b"After careful comparison of input and output streams, it may be safe to\n"
+        b"apply this program to most BibTeX files.\n")
+VERSION = b"orvane 3.07 [26-Dec-2021]\n"
+BAD_10 = b"-:0:invalid ISBN-10 value [0201633613].\n"
+
+CASES = [
+    # name, arguments, stdin, stdout, stderr, status
+    ("joined", ["a", "b", "c"], b"", b"a b c\n", b"", 0),
+    ("empty arguments", ["", "0201633613", ""], b"", b" 0201633613 \n", BAD_10, 0),
+    ("url argument", ["https://example.org/isbn/0201633613", "0201633613"], b"",
+     b"https://example.org/isbn/0201633613 0201633613\n", BAD_10, 0),
+    ("stdin unread with arguments", ["0201633612"], b"9780201633610\n", b"0-201-63361-2\n", b"", 0),
+    ("help", ["--help"], b"", HELP, b"", 0),
+    ("help after an argument", ["x", "--help", "0201633613"], b"", b"x " + HELP, b"", 0),
+    ("version among arguments", ["0201633613", "--version", "--help"], b"",
+     b"0201633613 " + VERSION, BAD_10, 0),
+    ("options only whole", ["-h", "--HELP", "--help=yes", "--", "-v"], b"",
+     b"-h --HELP --help=yes -- -v\n", b"", 0),
+    # --bibtex counts only before the first text; repeated, it is the same option.
+    ("bibtex argument", ["--bibtex", "@book{k, isbn = {0201633612}, pages = {0201633612}}"], b"",
+     b"@book{k, isbn = {0-201-63361-2}, pages = {0201633612}}\n", b"", 0),
+    ("bibtex twice", ["--bibtex", "--bibtex", "0201633612"], b"", b"0201633612\n", b"", 0),
+    ("bibtex after a text", ["0201633612", "--bibtex"], b"", b"0-201-63361-2 --bibtex\n", b"", 0),
+    ("bibtex standard input", ["--bibtex"], b"@book{k, isbn = {0201633612}}\n0201633612\n",
+     b"@book{k, isbn = {0-201-63361-2}}\n0201633612\n", b"", 0),
+    ("bibtex then help", ["--bibtex", "--help"], b"", HELP, b"", 0),
+    ("bibtex then version", ["--bibtex", "--version"], b"", VERSION, b"", 0),
+    ("bibtex argument left open", ["--bibtex", "@book{k, isbn = {0201633612}", "x"], b"",
+     b"@book{k, isbn = {0-201-63361-2} x\n",
+     b"-:0:BibTeX entry not closed at the end of the input.\n", 0),
+]
