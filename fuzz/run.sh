@@ -11,15 +11,16 @@ build=build-fuzz
 work=$build/fuzz-work
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_FUZZ=ON -DORVANE_TESTS=OFF >/dev/null
-cmake --build "$build" -j"${JOBS:-2}" --target fuzz_filter fuzz_hyphenate fuzz_table >/dev/null
+cmake --build "$build" -j"${JOBS:-2}" --target fuzz_filter fuzz_bibtex fuzz_hyphenate fuzz_table >/dev/null
 
 rm -rf "$work"
-mkdir -p "$work"/{filter,hyphenate,table} fuzz/findings
+mkdir -p "$work"/{filter,bibtex,hyphenate,table} fuzz/findings
 # Seeds: the end-to-end inputs and the sample for the filter; their ISBN lines, with a few
 # prefix bytes, for hyphenation; range rows for the table.
 i=0
 for f in tests/cases/*/input examples/sample.bib; do
   cp "$f" "$work/filter/seed-$((i++))"
+  cp "$f" "$work/bibtex/seed-$((i++))"
 done
 grep -a -h -o -E '[0-9][0-9Xx -]{8,20}' tests/cases/*/input examples/sample.bib | sed -n 1,200p |
   while IFS= read -r line; do
@@ -30,7 +31,7 @@ printf '0-00\0000-19\000Region name:     Test\0000-200\0000-227\000\000020163361
 printf '1-5\0001-3\000\00012345-6789\0001-2\000x\0001-\000-12\000\0009990180016' > "$work/table/seed-2"
 
 status=0
-for target in filter hyphenate table; do
+for target in filter bibtex hyphenate table; do
   log=$work/$target.log
   if "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=8192 -print_final_stats=1 \
        -artifact_prefix=fuzz/findings/ "$work/$target" >"$log" 2>&1; then

@@ -21,10 +21,10 @@ constexpr std::array<unsigned char, 256> make_classes() {
     std::array<unsigned char, 256> classes{};
     for (std::size_t c = 0; c < 256; ++c)
         classes[c] = NAME;
-    for (unsigned char c : {' ', '\t', '\n', '\r', '\v', '\f'})
-        classes[c] = BLANK;
-    for (unsigned char c : {'"', '#', '%', '\'', '(', ')', ',', '=', '{', '}', '@'})
-        classes[c] = 0;
+    for (char c : {' ', '\t', '\n', '\r', '\v', '\f'})
+        classes[static_cast<unsigned char>(c)] = BLANK;
+    for (char c : {'"', '#', '%', '\'', '(', ')', ',', '=', '{', '}', '@'})
+        classes[static_cast<unsigned char>(c)] = 0;
     return classes;
 }
 
@@ -103,23 +103,14 @@ bool begins_line(const block_scan &scan, const char *position) {
     return true;
 }
 
-// Whether the '@' at at_sign opens an entry on a line of its own: blanks before it, then a
-// type and '{' or '(' on the same line. Inside an entry, such a line means the entry was never
-// closed.
+// Whether the '@' at at_sign starts an entry on a line of its own: only blanks before it on
+// its line, and a letter right after it. Inside an entry, such a line means the entry was never
+// closed. The test looks at that line alone, so it does not depend on where a block ends.
 bool opens_entry_line(const block_scan &scan, const char *at_sign) {
-    if (!begins_line(scan, at_sign))
+    if (at_sign + 1 == scan.end)
         return false;
-    const char *p = at_sign + 1;
-    while (p < scan.end && (*p == ' ' || *p == '\t'))
-        ++p;
-    const char *type = p;
-    while (p < scan.end && is_name_byte(*p))
-        ++p;
-    if (p == type)
-        return false;
-    while (p < scan.end && (*p == ' ' || *p == '\t'))
-        ++p;
-    return p < scan.end && (*p == '{' || *p == '(');
+    char next = static_cast<char>(at_sign[1] | 0x20);
+    return next >= 'a' && next <= 'z' && begins_line(scan, at_sign);
 }
 
 // A warning about the current entry, quoting the line where it starts, after all the text

@@ -1,6 +1,7 @@
 // The input loop under reads that come short, are interrupted, would block or fail: the output
 // is what the whole input gives, or on a failure a prefix of it without invented warnings.
 
+#include "bibtex.h"
 #include "diagnostics.h"
 #include "filter.h"
 #include "input.h"
@@ -62,7 +63,8 @@ std::string read_file(std::FILE *file) {
 
 // Runs the input loop in a child process, since a read error ends the run, with standard
 // output off a terminal as in real use.
-run_result run_script(const std::string &input, std::vector<event> events) {
+run_result run_script(const std::string &input, std::vector<event> events,
+                      block_filter filter = filter_lines) {
     std::FILE *out = std::tmpfile();
     std::FILE *err = std::tmpfile();
     std::fflush(nullptr);
@@ -77,7 +79,9 @@ run_result run_script(const std::string &input, std::vector<event> events) {
         start_output();
         // Always ready: a script that would block is waited for without a pause.
         int ready = open("/dev/null", O_RDONLY);
-        filter_input(ready, filter_lines, scripted_read);
+        filter_input(ready, filter, scripted_read);
+        if (filter == filter_bibtex_lines)
+            finish_bibtex_input();
         finish_output();
         _exit(0);
     }
@@ -137,6 +141,29 @@ TEST(InputLoop, ReadErrorLeavesAPrefixAndNoInventedWarning) {
         // Whole lines read before the error are all written.
         std::size_t lines = std::count(INPUT.begin(), INPUT.begin() + static_cast<long>(at), '\n');
         EXPECT_EQ(std::count(got.out.begin(), got.out.end(), '\n'), static_cast<long>(lines));
+    }
+}
+
+// The BibTeX parser carries its state from block to block: with reads of a few bytes every
+// line is a block of its own, and the result is that of the whole input.
+TEST(InputLoop, BibTeXStateCarriesAcrossBlocks) {
+    const std::string bib = "@book{a,\n  isbn =\n {0201633612\n 9780201633610},\n  note = \"{\"}\n"
+                            "0201633612\",\n  isbn = \"0201633613\" # {0201633612}}\n"
+                            "@book{b, title = {open\n  isbn = {0201633612}\n@misc\n(c, isbn = "
+                            "{0201633612},\n  note = {x}";
+    run_result whole = run_script(bib, {}, filter_bibtex_lines);
+    EXPECT_EQ(whole.out, "@book{a,\n  isbn =\n {0-201-63361-2\n 978-0-201-63361-0},\n  note = "
+                         "\"{\"}\n0201633612\",\n  isbn = \"0201633613\" # {0-201-63361-2}}\n"
+                         "@book{b, title = {open\n  isbn = {0201633612}\n@misc\n(c, isbn = "
+                         "{0-201-63361-2},\n  note = {x}");
+    EXPECT_EQ(whole.err, "-:7:invalid ISBN-10 value [0201633613].\n"
+                         "-:8:BibTeX entry not closed before the entry on line 10.\n"
+                         "-:10:BibTeX entry not closed at the end of the input.\n");
+    for (std::size_t size : {1, 2, 5, 13}) {
+        std::vector<event> events(bib.size(), event{size, 0});
+        run_result got = run_script(bib, events, filter_bibtex_lines);
+        EXPECT_EQ(got.out, whole.out) << "reads of " << size;
+        EXPECT_EQ(got.err, whole.err) << "reads of " << size;
     }
 }
 

@@ -1,0 +1,93 @@
+// BibTeX mode on arbitrary bytes. Checks that hyphens are the only thing it adds, moves or
+// drops, that a line holding "://" comes out as it went in, that text without '@' comes out
+// unchanged and without a warning, that the parser writes the same whether the input comes in
+// one block or a line at a time, and that the structural scan agrees with its scalar twin.
+
+#include "bibtex.h"
+#include "diagnostics.h"
+#include "fuzz_support.h"
+#include "scan.h"
+
+#include <cstdint>
+#include <string>
+
+namespace {
+
+std::string without_hyphens(std::string_view text) {
+    std::string out;
+    for (char c : text)
+        if (c != '-')
+            out += c;
+    return out;
+}
+
+void check_kernel(std::string_view input) {
+    static constexpr char sets[][4] = {{'{', '}', '@', '@'}, {'{', '}', '"', '@'}};
+    const char *end = input.data() + input.size();
+    for (const auto &set : sets)
+        for (const char *p = input.data(); p < end;) {
+            const char *found = find_any_of(p, end, set);
+            if (found != find_any_of_scalar(p, end, set))
+                fuzz_failure("find_any_of and its scalar twin disagree\n");
+            p = found + 1;
+        }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    capture_standard_streams();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    std::string_view input(reinterpret_cast<const char *>(data), size);
+    check_kernel(input);
+
+    captured_stdout.clear();
+    captured_stderr.clear();
+    filter_bibtex_lines(input.data(), input.size());
+    finish_bibtex_input();
+    std::string whole(filter_output());
+    std::string whole_warnings(captured_stderr.contents());
+
+    if (without_hyphens(whole) != without_hyphens(input))
+        fuzz_failure("the output differs from the input in more than hyphens\n");
+    std::size_t in_line = 0;
+    std::size_t out_line = 0;
+    while (in_line < input.size() && out_line < whole.size()) {
+        std::size_t in_end = input.find('\n', in_line);
+        std::size_t out_end = whole.find('\n', out_line);
+        std::string_view before = input.substr(in_line, in_end - in_line);
+        std::string_view after = std::string_view(whole).substr(out_line, out_end - out_line);
+        if (before.find("://") != std::string_view::npos && before != after)
+            fuzz_failure("a line with :// was changed\n");
+        if (in_end == std::string_view::npos || out_end == std::string::npos)
+            break;
+        in_line = in_end + 1;
+        out_line = out_end + 1;
+    }
+    if (input.find('@') == std::string_view::npos && (whole != input || !whole_warnings.empty()))
+        fuzz_failure("text without '@' was changed or warned about\n");
+
+    // A line at a time, as the input loop hands over lines when they come one by one.
+    captured_stdout.clear();
+    captured_stderr.clear();
+    for (std::size_t start = 0; start < input.size();) {
+        std::size_t end = input.find('\n', start);
+        end = end == std::string_view::npos ? input.size() : end + 1;
+        filter_bibtex_lines(input.data() + start, end - start);
+        start = end;
+    }
+    finish_bibtex_input();
+    if (filter_output() != whole || captured_stderr.contents() != whole_warnings)
+        fuzz_failure("one block and a line at a time disagree\n");
+
+    // As an argument: the same text, warnings at line 0.
+    captured_stdout.clear();
+    captured_stderr.clear();
+    filter_bibtex_text(input.data(), input.size());
+    if (filter_output() != whole)
+        fuzz_failure("argument mode and input mode disagree\n");
+    return 0;
+}
