@@ -21,7 +21,12 @@ std::string without_hyphens(std::string_view text) {
     return out;
 }
 
-void check_kernel(std::string_view input) {
+void check_kernels(std::string_view input) {
+    const char *begin = input.data();
+    for (std::size_t cut = 0; cut <= input.size(); cut += 1 + cut / 3)
+        if (count_newlines(begin + cut, begin + input.size()) !=
+            count_newlines_scalar(begin + cut, begin + input.size()))
+            fuzz_failure("count_newlines and its scalar twin disagree\n");
     static constexpr char sets[][4] = {{'{', '}', '@', '@'}, {'{', '}', '"', '@'}};
     const char *end = input.data() + input.size();
     for (const auto &set : sets)
@@ -42,7 +47,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     std::string_view input(reinterpret_cast<const char *>(data), size);
-    check_kernel(input);
+    check_kernels(input);
 
     captured_stdout.clear();
     captured_stderr.clear();

@@ -4,7 +4,6 @@
 #include "filter.h"
 #include "scan.h"
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -36,6 +35,30 @@ bool is_blank(char c) {
 
 bool is_name_byte(char c) {
     return classes[static_cast<unsigned char>(c)] == NAME;
+}
+
+// The bytes that a citation key may hold: all but the few that end it or show that the key
+// line is broken (blanks included: sloppy keys have them).
+constexpr std::array<bool, 256> make_key_bytes() {
+    std::array<bool, 256> bytes{};
+    for (std::size_t c = 0; c < 256; ++c)
+        bytes[c] = true;
+    for (char c : {',', '{', '}', '(', ')', '"', '=', '#', '@'})
+        bytes[static_cast<unsigned char>(c)] = false;
+    return bytes;
+}
+
+constexpr std::array<bool, 256> key_bytes = make_key_bytes();
+
+// How much of "isbn" the end of a field name matches after the bytes [begin, end), given how
+// much the name before them matched; 4 once "isbn" has been seen. No letter of "isbn" repeats,
+// so a mismatch starts over at the byte that broke it.
+unsigned match_isbn(unsigned matched, const char *begin, const char *end) {
+    for (const char *p = begin; p < end && matched < 4; ++p) {
+        char lower = static_cast<char>(*p >= 'A' && *p <= 'Z' ? *p + 32 : *p);
+        matched = lower == "isbn"[matched] ? matched + 1 : lower == 'i' ? 1 : 0;
+    }
+    return matched;
 }
 
 // Where the parser stands.
@@ -86,7 +109,7 @@ struct block_scan {
 std::int64_t line_at(block_scan &scan, const char *position) {
     if (!scan.out.counting)
         return 0;
-    scan.state.line += std::count(scan.counted, position, '\n');
+    scan.state.line += static_cast<std::int64_t>(count_newlines(scan.counted, position));
     scan.counted = position;
     return scan.state.line;
 }
@@ -200,20 +223,43 @@ const char *step(block_scan &scan, const char *p) {
     default:
         break;
     }
-    // Inside an entry.
+    // Inside an entry. Runs of blanks, key bytes and name bytes are taken whole.
+    if (state.at == where::key) {
+        while (p < scan.end && key_bytes[static_cast<unsigned char>(*p)])
+            ++p;
+        if (p == scan.end)
+            return p;
+        c = *p;
+    } else if (state.at == where::name || state.at == where::bare) {
+        const char *run = p;
+        while (p < scan.end && is_name_byte(*p))
+            ++p;
+        if (state.at == where::name)
+            state.isbn_matched = match_isbn(state.isbn_matched, run, p);
+        if (p == scan.end)
+            return p;
+        if (state.at == where::name)
+            state.isbn_field = state.regular && state.isbn_matched == 4;
+        state.at = state.at == where::name ? where::after_name : where::after_value;
+        return p;
+    } else {
+        while (p < scan.end && is_blank(*p))
+            ++p;
+        if (p == scan.end)
+            return p;
+        c = *p;
+    }
     if (c == '@' && opens_entry_line(scan, p)) {
         not_closed(scan, p);
         return p;
     }
-    if (is_blank(c) && state.at != where::key && state.at != where::name && state.at != where::bare)
-        return p + 1;
     switch (state.at) {
     case where::key:
         if (c == ',') {
             state.at = where::fields;
         } else if (c == state.close) {
             state.at = where::text;
-        } else if (std::strchr("{}()\"=#", c) != nullptr) {
+        } else if (c != '@') {
             not_understood(scan, p, "\",\" after the key");
             return p;
         }
@@ -232,20 +278,6 @@ const char *step(block_scan &scan, const char *p) {
         state.isbn_matched = 0;
         state.at = where::name;
         return p;
-    case where::name:
-        if (!is_name_byte(c)) {
-            state.isbn_field = state.regular && state.isbn_matched == 4;
-            state.at = where::after_name;
-            return p;
-        }
-        if (state.isbn_matched < 4) {
-            char lower = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-            // No letter of "isbn" repeats, so a mismatch starts over at this byte.
-            state.isbn_matched = lower == "isbn"[state.isbn_matched] ? state.isbn_matched + 1
-                                 : lower == 'i'                      ? 1
-                                                                     : 0;
-        }
-        return p + 1;
     case where::after_name:
         if (c != '=') {
             not_understood(scan, p, "\"=\" after the field name");
@@ -265,10 +297,6 @@ const char *step(block_scan &scan, const char *p) {
         }
         state.at = where::bare;
         return p;
-    case where::bare:
-        if (!is_name_byte(c))
-            state.at = where::after_value;
-        return is_name_byte(c) ? p + 1 : p;
     case where::after_value:
         if (c == '#') {
             state.at = where::value;

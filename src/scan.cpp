@@ -119,6 +119,30 @@ const char *find_any_of(const char *begin, const char *end, const char (&set)[4]
     return find_any_of_scalar(p, end, set);
 }
 
+std::size_t count_newlines_scalar(const char *begin, const char *end) {
+    std::size_t newlines = 0;
+    for (const char *p = begin; p < end; ++p)
+        newlines += *p == '\n';
+    return newlines;
+}
+
+// Byte-wide lanes count the matches (each subtracts -1) and are summed before they could
+// overflow, as in find_digit.
+std::size_t count_newlines(const char *begin, const char *end) {
+    const __m128i newline = _mm_set1_epi8('\n');
+    std::size_t newlines = 0;
+    const char *p = begin;
+    while (end - p >= 16) {
+        __m128i lanes = _mm_setzero_si128();
+        for (int round = 0; round < 255 && end - p >= 16; ++round, p += 16) {
+            __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+            lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(bytes, newline));
+        }
+        newlines += sum_of_lanes(lanes);
+    }
+    return newlines + count_newlines_scalar(p, end);
+}
+
 // memrchr where the C library has it; a plain backward loop elsewhere.
 const char *find_last_newline(const char *begin, const char *end) {
 #ifdef __GLIBC__

@@ -17,5 +17,9 @@ const char *find_url_mark_scalar(const char *begin, const char *end);
 const char *find_any_of(const char *begin, const char *end, const char (&set)[4]);
 const char *find_any_of_scalar(const char *begin, const char *end, const char (&set)[4]);
 
+// Returns the number of newline bytes in [begin, end).
+std::size_t count_newlines(const char *begin, const char *end);
+std::size_t count_newlines_scalar(const char *begin, const char *end);
+
 // Returns the last newline in [begin, end), or nullptr when there is none.
 const char *find_last_newline(const char *begin, const char *end);
