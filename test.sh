@@ -16,6 +16,11 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 
+echo "== scalar kernels build and tests"
+cmake -S . -B build-scalar -DCMAKE_BUILD_TYPE=Release -DORVANE_SCALAR_KERNELS=ON
+cmake --build build-scalar -j"$jobs"
+ctest --test-dir build-scalar --output-on-failure -j"$jobs"
+
 echo "== sanitizer build and tests"
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DORVANE_SANITIZE=ON
 cmake --build build-sanitize -j"$jobs"

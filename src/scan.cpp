@@ -1,6 +1,40 @@
 #include "scan.h"
 
 #include <cstring>
+
+const char *find_digit_scalar(const char *begin, const char *end, std::size_t &newlines) {
+    for (const char *p = begin; p < end; ++p) {
+        if (*p >= '0' && *p <= '9')
+            return p;
+        newlines += *p == '\n';
+    }
+    return end;
+}
+
+const char *find_url_mark_scalar(const char *begin, const char *end) {
+    for (const char *p = begin; end - p >= 3; ++p)
+        if (p[0] == ':' && p[1] == '/' && p[2] == '/')
+            return p;
+    return end;
+}
+
+const char *find_any_of_scalar(const char *begin, const char *end, const char (&set)[4]) {
+    for (const char *p = begin; p < end; ++p)
+        if (*p == set[0] || *p == set[1] || *p == set[2] || *p == set[3])
+            return p;
+    return end;
+}
+
+std::size_t count_newlines_scalar(const char *begin, const char *end) {
+    std::size_t newlines = 0;
+    for (const char *p = begin; p < end; ++p)
+        newlines += *p == '\n';
+    return newlines;
+}
+
+// The SSE2 kernels where the target has SSE2 (every x86-64); elsewhere, and in a build that asks
+// for them (ORVANE_SCALAR_KERNELS, which the tests also run), the scalar twins are the kernels.
+#if defined(__SSE2__) && !defined(ORVANE_SCALAR_KERNELS)
 #include <emmintrin.h>
 
 namespace {
@@ -21,15 +55,6 @@ std::size_t sum_of_lanes(__m128i lanes) {
 }
 
 } // namespace
-
-const char *find_digit_scalar(const char *begin, const char *end, std::size_t &newlines) {
-    for (const char *p = begin; p < end; ++p) {
-        if (*p >= '0' && *p <= '9')
-            return p;
-        newlines += *p == '\n';
-    }
-    return end;
-}
 
 // Sixteen bytes at a time. Subtracting '0' maps the digits to 0..9, and after flipping the sign
 // bit one signed comparison tells which bytes lie in that range. Newlines in blocks without a
@@ -67,13 +92,6 @@ const char *find_digit(const char *begin, const char *end, std::size_t &newlines
     return find_digit_scalar(p, end, newlines);
 }
 
-const char *find_url_mark_scalar(const char *begin, const char *end) {
-    for (const char *p = begin; end - p >= 3; ++p)
-        if (p[0] == ':' && p[1] == '/' && p[2] == '/')
-            return p;
-    return end;
-}
-
 // Compares sixteen positions at once with three loads, one byte apart.
 const char *find_url_mark(const char *begin, const char *end) {
     const __m128i colon = _mm_set1_epi8(':');
@@ -91,13 +109,6 @@ const char *find_url_mark(const char *begin, const char *end) {
             return p + __builtin_ctz(static_cast<unsigned>(mask));
     }
     return find_url_mark_scalar(p, end);
-}
-
-const char *find_any_of_scalar(const char *begin, const char *end, const char (&set)[4]) {
-    for (const char *p = begin; p < end; ++p)
-        if (*p == set[0] || *p == set[1] || *p == set[2] || *p == set[3])
-            return p;
-    return end;
 }
 
 // Sixteen bytes at a time, one comparison per byte of the set.
@@ -119,13 +130,6 @@ const char *find_any_of(const char *begin, const char *end, const char (&set)[4]
     return find_any_of_scalar(p, end, set);
 }
 
-std::size_t count_newlines_scalar(const char *begin, const char *end) {
-    std::size_t newlines = 0;
-    for (const char *p = begin; p < end; ++p)
-        newlines += *p == '\n';
-    return newlines;
-}
-
 // Byte-wide lanes count the matches (each subtracts -1) and are summed before they could
 // overflow, as in find_digit.
 std::size_t count_newlines(const char *begin, const char *end) {
@@ -142,6 +146,26 @@ std::size_t count_newlines(const char *begin, const char *end) {
     }
     return newlines + count_newlines_scalar(p, end);
 }
+
+#else
+
+const char *find_digit(const char *begin, const char *end, std::size_t &newlines) {
+    return find_digit_scalar(begin, end, newlines);
+}
+
+const char *find_url_mark(const char *begin, const char *end) {
+    return find_url_mark_scalar(begin, end);
+}
+
+const char *find_any_of(const char *begin, const char *end, const char (&set)[4]) {
+    return find_any_of_scalar(begin, end, set);
+}
+
+std::size_t count_newlines(const char *begin, const char *end) {
+    return count_newlines_scalar(begin, end);
+}
+
+#endif
 
 // memrchr where the C library has it; a plain backward loop elsewhere.
 const char *find_last_newline(const char *begin, const char *end) {

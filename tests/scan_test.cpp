@@ -36,6 +36,13 @@ void expect_same_walk(const std::string &text) {
         ASSERT_EQ(mark, find_url_mark_scalar(p, end));
         p = mark + 1;
     }
+    static constexpr char structure[4] = {'{', '}', '"', '@'};
+    for (const char *p = text.data(); p < end;) {
+        const char *found = find_any_of(p, end, structure);
+        ASSERT_EQ(found, find_any_of_scalar(p, end, structure));
+        ASSERT_EQ(count_newlines(p, end), count_newlines_scalar(p, end));
+        p = found + 1;
+    }
 }
 
 } // namespace
@@ -76,9 +83,11 @@ TEST(Scan, KernelsAgreeWithScalarVersions) {
             const char *e = b + length;
             expect_same_digit(b, e);
             ASSERT_EQ(find_url_mark(b, e), find_url_mark_scalar(b, e)) << start << " " << length;
+            ASSERT_EQ(count_newlines(b, e), count_newlines_scalar(b, e)) << start << " " << length;
         }
     }
     // Every byte value at every position of a block, alone among non-digits.
+    static constexpr char structure[4] = {'{', '}', '"', '@'};
     for (int value = 0; value < 256; ++value) {
         for (std::size_t at = 0; at < 32; ++at) {
             std::string block(33, 'a');
@@ -86,6 +95,7 @@ TEST(Scan, KernelsAgreeWithScalarVersions) {
             const char *b = block.data();
             const char *e = b + block.size();
             expect_same_digit(b, e);
+            ASSERT_EQ(find_any_of(b, e, structure), find_any_of_scalar(b, e, structure));
         }
     }
     // "://" at every offset, also cut short by the end of the range.
@@ -109,5 +119,6 @@ TEST(Scan, KernelsAgreeWithScalarVersions) {
         std::size_t counted = 0;
         find_digit(newlines.data(), newlines.data() + newlines.size(), counted);
         EXPECT_EQ(counted, length + 2);
+        EXPECT_EQ(count_newlines(newlines.data(), newlines.data() + newlines.size()), length + 3);
     }
 }
