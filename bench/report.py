@@ -49,3 +49,21 @@ instructions = int(re.search(r"Collected : (\d+)", log).group(1))
 with open(os.path.join(results, "dense-100k.txt"), "rb") as f:
     lines = sum(1 for _ in f)
 print(f"dense: {instructions / lines:.0f} instructions per input line (callgrind, {lines} lines)")
+
+bib_size = os.path.getsize(os.path.join(corpus, "bib.txt"))
+times = {name: median(os.path.join(results, "bib.json"), name) for name in ("cat", "orvane", "bibtex")}
+with open(os.path.join(results, "bibtex.peak")) as f:
+    peak = int(f.read().split()[-1])
+sample = os.path.getsize(os.path.join(results, "bib-5mb.txt"))
+per_byte = {}
+for mode in ("bib", "bibtex"):
+    with open(os.path.join(results, f"callgrind-{mode}.log")) as f:
+        per_byte[mode] = int(re.search(r"Collected : (\d+)", f.read()).group(1)) / sample
+print()
+print("| bib corpus | time | / cat | MB/s | instructions per byte | peak memory |")
+print("| --- | --- | --- | --- | --- | --- |")
+print(f"| cat | {times['cat'] * 1e3:.0f} ms | 1.00x | {bib_size / times['cat'] / 1e6:.0f} | | |")
+print(f"| orvane | {times['orvane'] * 1e3:.0f} ms | {times['orvane'] / times['cat']:.2f}x "
+      f"| {bib_size / times['orvane'] / 1e6:.0f} | {per_byte['bib']:.2f} | |")
+print(f"| orvane --bibtex | {times['bibtex'] * 1e3:.0f} ms | {times['bibtex'] / times['cat']:.2f}x "
+      f"| {bib_size / times['bibtex'] / 1e6:.0f} | {per_byte['bibtex']:.2f} | {peak / 1024:.1f} MiB |")

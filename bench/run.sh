@@ -10,7 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scale=${1:-1}
-runs=${RUNS:-10}
+runs=${RUNS:-15}
 corpus=bench/corpus/scale-$scale
 results=bench/results
 mkdir -p "$results"
@@ -21,13 +21,21 @@ cmake --build build-bench -j2 >/dev/null
 
 for name in prose bib dense; do
   input=$corpus/$name.txt
+  # BibTeX mode runs on the bib corpus, in the same hyperfine run as cat and the default mode.
+  bibtex=()
+  if [ "$name" = bib ]; then
+    bibtex=(-n bibtex "build-bench/orvane --bibtex < $input > $results/bibtex.out 2> $results/bibtex.err")
+  fi
   hyperfine --style none --warmup 1 --runs "$runs" --export-json "$results/$name.json" \
     -n cat "cat $input > $results/cat.out" \
     -n orvane "build-bench/orvane < $input > $results/orvane.out 2> $results/orvane.err" \
-    >/dev/null
+    "${bibtex[@]}" >/dev/null
   hyperfine --style none --runs 3 --export-json "$results/$name-stdnum.json" \
     -n stdnum "/usr/bin/python3 bench/stdnum_peer.py < $input > $results/stdnum.out 2> /dev/null" >/dev/null
   /usr/bin/time -f %M -o "$results/$name.peak" build-bench/orvane < "$input" > "$results/orvane.out" 2>/dev/null
+  if [ "$name" = bib ]; then
+    /usr/bin/time -f %M -o "$results/bibtex.peak" build-bench/orvane --bibtex < "$input" > /dev/null 2>&1
+  fi
   if [ "$name" = dense ]; then
     # What orvane changed, for the count of hyphenated ISBNs.
     cp "$results/orvane.out" "$results/dense.out"
@@ -38,5 +46,12 @@ done
 head -n 100000 "$corpus/dense.txt" > "$results/dense-100k.txt"
 valgrind --tool=callgrind --callgrind-out-file="$results/callgrind.out" \
   build-bench/orvane < "$results/dense-100k.txt" > /dev/null 2> "$results/callgrind.log"
+
+# The same for BibTeX mode, per byte of the first 5 MB of the bib corpus.
+head -c 5000000 "$corpus/bib.txt" > "$results/bib-5mb.txt"
+valgrind --tool=callgrind --callgrind-out-file="$results/callgrind-bib.out" \
+  build-bench/orvane < "$results/bib-5mb.txt" > /dev/null 2> "$results/callgrind-bib.log"
+valgrind --tool=callgrind --callgrind-out-file="$results/callgrind-bibtex.out" \
+  build-bench/orvane --bibtex < "$results/bib-5mb.txt" > /dev/null 2> "$results/callgrind-bibtex.log"
 
 python3 bench/report.py "$corpus" "$results"
