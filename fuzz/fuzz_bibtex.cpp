@@ -1,12 +1,12 @@
 // BibTeX mode on arbitrary bytes. Checks that hyphens are the only thing it adds, moves or
 // drops, that a line holding "://" comes out as it went in, that text without '@' comes out
 // unchanged and without a warning, that the parser writes the same whether the input comes in
-// one block or a line at a time, and that the structural scan agrees with its scalar twin.
+// one block or a line at a time, and that the scanning kernels agree with their scalar twins.
 
 #include "bibtex.h"
 #include "diagnostics.h"
 #include "fuzz_support.h"
-#include "scan.h"
+#include "kernel_walk.h"
 
 #include <cstdint>
 #include <string>
@@ -21,33 +21,14 @@ std::string without_hyphens(std::string_view text) {
     return out;
 }
 
-void check_kernels(std::string_view input) {
-    const char *begin = input.data();
-    for (std::size_t cut = 0; cut <= input.size(); cut += 1 + cut / 3)
-        if (count_newlines(begin + cut, begin + input.size()) !=
-            count_newlines_scalar(begin + cut, begin + input.size()))
-            fuzz_failure("count_newlines and its scalar twin disagree\n");
-    static constexpr char sets[][4] = {{'{', '}', '@', '@'}, {'{', '}', '"', '@'}};
-    const char *end = input.data() + input.size();
-    for (const auto &set : sets)
-        for (const char *p = input.data(); p < end;) {
-            const char *found = find_any_of(p, end, set);
-            if (found != find_any_of_scalar(p, end, set))
-                fuzz_failure("find_any_of and its scalar twin disagree\n");
-            p = found + 1;
-        }
-}
-
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    capture_standard_streams();
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     std::string_view input(reinterpret_cast<const char *>(data), size);
-    check_kernels(input);
+    if (const char *kernel = kernel_disagreement(input)) {
+        std::string what = std::string(kernel) + " and its scalar twin disagree\n";
+        fuzz_failure(what.c_str());
+    }
 
     captured_stdout.clear();
     captured_stderr.clear();

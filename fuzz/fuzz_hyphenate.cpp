@@ -21,11 +21,6 @@ std::string ISBN_characters(const char *text) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    capture_standard_streams();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     if (size < 3)
         return 0;

@@ -10,8 +10,16 @@
 
 namespace {
 
-constexpr std::size_t GATHER_SIZE = 128 * 1024;
-constexpr std::size_t DIRECT_WRITE_MIN = 32 * 1024;
+// Tests build with tiny sizes so that every boundary is crossed.
+#ifndef ORVANE_GATHER_SIZE
+#define ORVANE_GATHER_SIZE (128 * 1024)
+#endif
+#ifndef ORVANE_DIRECT_WRITE_MIN
+#define ORVANE_DIRECT_WRITE_MIN (32 * 1024)
+#endif
+
+constexpr std::size_t GATHER_SIZE = ORVANE_GATHER_SIZE;
+constexpr std::size_t DIRECT_WRITE_MIN = ORVANE_DIRECT_WRITE_MIN;
 
 char gathered[GATHER_SIZE];
 std::size_t gathered_length = 0;

@@ -1,25 +1,17 @@
-// The plain reference path of the filter: reads standard input a line at a time and hands each
-// line to filter_text, counting lines as it goes. The block filter of orvane must write exactly
-// what this writes.
+// The plain reference filter as a program: reads all of standard input and writes what the
+// plain filter of the tests makes of it, warnings included. orvane must write exactly this.
 
-#include "diagnostics.h"
-#include "filter.h"
-#include "output.h"
+#include "plain_filter.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <sys/types.h>
+#include <iostream>
+#include <iterator>
+#include <string>
 
 int main() {
-    char *line = nullptr;
-    std::size_t capacity = 0;
-    ssize_t length = 0;
-    line_number = 0;
-    while ((length = getline(&line, &capacity, stdin)) > 0) {
-        ++line_number;
-        filter_text(line, static_cast<std::size_t>(length));
-    }
-    std::free(line);
-    finish_output();
+    std::string input((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+    plain_result result = plain_filter_lines(input);
+    std::fwrite(result.out.data(), 1, result.out.size(), stdout);
+    std::fwrite(result.err.data(), 1, result.err.size(), stderr);
     return 0;
 }

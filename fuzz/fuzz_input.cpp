@@ -1,0 +1,166 @@
+// The input loop and the output layer, built with tiny blocks and buffers. The fuzzer's bytes
+// choose the mode, the size of each read, an error (EINTR, EAGAIN or EIO) at one read, and the
+// input. Without EIO the output and warnings are those of the whole input; with it, the run
+// ends with the read error after a prefix of them, and no warning is invented.
+
+#include "bibtex.h"
+#include "diagnostics.h"
+#include "filter.h"
+#include "fuzz_support.h"
+#include "input.h"
+#include "plain_filter.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// The script of reads: sizes taken in turn, and one error at one read.
+std::string_view script_input;
+const std::uint8_t *read_sizes;
+std::size_t read_count;
+std::size_t error_at;
+int error;
+
+ssize_t scripted_read(int, void *buffer, std::size_t count) {
+    std::size_t call = read_count++;
+    if (call == error_at && error != 0) {
+        errno = error;
+        return -1;
+    }
+    std::size_t size = 1 + read_sizes[call % 8] % 80;
+    size = std::min({size, count, script_input.size()});
+    std::copy_n(script_input.data(), size, static_cast<char *>(buffer));
+    script_input.remove_prefix(size);
+    return static_cast<ssize_t>(size);
+}
+
+int ready_descriptor() {
+    static int descriptor = open("/dev/null", O_RDONLY);
+    return descriptor;
+}
+
+// Runs the loop over input with the script; the captured streams receive the results.
+void run(std::string_view input, bool bibtex) {
+    script_input = input;
+    read_count = 0;
+    line_number = 0;
+    filter_input(ready_descriptor(), bibtex ? filter_bibtex_lines : filter_lines, scripted_read);
+    if (bibtex)
+        finish_bibtex_input();
+}
+
+bool starts(std::string_view whole, std::string_view part) {
+    return whole.substr(0, part.size()) == part;
+}
+
+int result_pipe = -1;
+
+// In the child: what it wrote goes to the parent.
+void send_results() {
+    std::string out(filter_output());
+    std::string err(captured_stderr.contents());
+    std::string message = std::to_string(out.size()) + "\n" + out + err;
+    for (std::size_t sent = 0; sent < message.size();) {
+        ssize_t n = write(result_pipe, message.data() + sent, message.size() - sent);
+        if (n <= 0)
+            break;
+        sent += static_cast<std::size_t>(n);
+    }
+}
+
+// The child's only way to exit() is the fatal error, with status 1; the fuzzer's own exit
+// handler, which would report an exit as a finding, never runs.
+void send_results_and_fail() {
+    send_results();
+    _exit(1);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    if (size < 11)
+        return 0;
+    bool bibtex = (data[0] & 1) != 0;
+    static constexpr int errors[] = {0, EINTR, EAGAIN, EIO};
+    error = errors[(data[0] >> 1) % 4];
+    error_at = data[1] % 64;
+    read_sizes = data + 2;
+    std::string_view input(reinterpret_cast<const char *>(data + 10), size - 10);
+
+    // The whole input at once, by the plain reference filter or the BibTeX parser in one block.
+    std::string expected_out;
+    std::string expected_err;
+    if (bibtex) {
+        captured_stdout.clear();
+        captured_stderr.clear();
+        filter_bibtex_lines(input.data(), input.size());
+        finish_bibtex_input();
+        expected_out = filter_output();
+        expected_err = captured_stderr.contents();
+    } else {
+        plain_result plain = plain_filter_lines(input);
+        expected_out = plain.out;
+        expected_err = plain.err;
+    }
+
+    captured_stdout.clear();
+    captured_stderr.clear();
+    if (error != EIO) {
+        run(input, bibtex);
+        if (filter_output() != expected_out)
+            fuzz_failure("the input loop wrote other text than the whole input gives\n");
+        if (captured_stderr.contents() != expected_err)
+            fuzz_failure("the input loop warned otherwise than the whole input does\n");
+        return 0;
+    }
+
+    int ends[2];
+    if (pipe(ends) != 0)
+        return 0;
+    pid_t child = fork();
+    if (child == 0) {
+        close(ends[0]);
+        result_pipe = ends[1];
+        std::atexit(send_results_and_fail);
+        run(input, bibtex);
+        send_results();
+        _exit(0);
+    }
+    close(ends[1]);
+    std::string message;
+    char chunk[4096];
+    ssize_t got = 0;
+    while ((got = read(ends[0], chunk, sizeof chunk)) > 0)
+        message.append(chunk, static_cast<std::size_t>(got));
+    close(ends[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    std::size_t newline = message.find('\n');
+    if (newline == std::string::npos)
+        fuzz_failure("the child sent no results\n");
+    std::size_t out_size = std::stoul(message.substr(0, newline));
+    std::string out = message.substr(newline + 1, out_size);
+    std::string err = message.substr(newline + 1 + out_size);
+    const std::string fatal = "?? Read error on standard input: Input/output error\n";
+    bool failed = WIFEXITED(status) && WEXITSTATUS(status) == 1;
+    if (!failed) {
+        // The error came after the last read: the run ended normally.
+        if (out != expected_out || err != expected_err)
+            fuzz_failure("a run that read everything wrote other results\n");
+        return 0;
+    }
+    if (err.size() < fatal.size() || err.substr(err.size() - fatal.size()) != fatal)
+        fuzz_failure("a read error was not reported last\n");
+    if (!starts(expected_out, out))
+        fuzz_failure("after a read error, the output is not a prefix of the whole output\n");
+    if (!starts(expected_err, err.substr(0, err.size() - fatal.size())))
+        fuzz_failure("after a read error, a warning was invented\n");
+    return 0;
+}

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Proves that the fuzz targets see wrong output, not only crashes: applies each seeded fault as
+# a small edit to a copy of the tree, builds the target that should find it there, and checks
+# that it does within a short run. The sources themselves carry no fault hooks.
+#
+#   fuzz/prove_power.sh [SECONDS]     the longest run per fault, 120 by default
+set -uo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-120}
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+
+# name | target | file | sed expression that plants the fault
+faults=(
+  "16-byte rule on a token with its hyphen|filter|src/filter.cpp|s/           token\[3\] != '-';/           true;/"
+  "X counted as 0 in the ISBN-10 check|filter|src/filter.cpp|s/return sum % 11 == ISBN_character_value(characters\[9\]);/return sum % 11 == (characters[9] == 'X' ? 0 : ISBN_character_value(characters[9]));/"
+  "tokens cut at 4094 bytes|filter|src/filter.h|s/TOKEN_MAX = 4095;/TOKEN_MAX = 4094;/"
+  "979 ISBNs looked up among the 978 groups|filter|src/isbn.cpp|s/: first\[2\] == '9'                  ? ISBN_rows::prefix_979/: first[2] == '9' ? ISBN_rows::prefix_978/"
+  "the unfinished line filtered on a read error|input|src/input.cpp|s/            std::free(buffer);/            filter(buffer, held);/"
+  "an interrupted read taken for an error|input|src/input.cpp|s/            if (errno == EINTR)\$/            if (errno == EINTR \&\& false)/"
+  "the BibTeX state lost between blocks|bibtex|src/bibtex.cpp|s/block_scan scan{input_parser,/input_parser = parser{}; block_scan scan{input_parser,/"
+)
+
+found=0
+for fault in "${faults[@]}"; do
+  IFS='|' read -r name target file expression <<<"$fault"
+  tree=$root/tree
+  rm -rf "$tree" && mkdir -p "$tree"
+  git ls-files -z | xargs -0 cp --parents -t "$tree"
+  sed -i "$expression" "$tree/$file"
+  if cmp -s "$file" "$tree/$file"; then
+    echo "NOT PLANTED: $name (the edit no longer matches $file)"
+    continue
+  fi
+  (cd "$tree" && CC=clang CXX=clang++ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+     -DORVANE_FUZZ=ON -DORVANE_TESTS=OFF >/dev/null && cmake --build build -j"${JOBS:-2}" --target "fuzz_$target" >/dev/null 2>&1)
+  corpus=$root/corpus && rm -rf "$corpus" && cp -r "fuzz/corpus/$target" "$corpus"
+  start=$(date +%s.%N)
+  if "$tree/build/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=8192 -len_control=0 \
+       -artifact_prefix="$root/" "$corpus" >"$root/log" 2>&1; then
+    echo "MISSED: $name ($target, ${seconds} s)"
+  else
+    elapsed=$(echo "$(date +%s.%N) - $start" | bc)
+    what=$(grep -a -m1 -v -E '^(INFO|#|==|MS:|base|0x|artifact|Base64|SUMMARY|$|Running|NOTE|      )' "$root/log" | head -c 100)
+    printf 'found: %s (fuzz_%s, %.1f s): %s\n' "$name" "$target" "$elapsed" "$what"
+    found=$((found + 1))
+  fi
+done
+echo "$found of ${#faults[@]} seeded faults found"
+[ "$found" -eq "${#faults[@]}" ]

@@ -1,0 +1,34 @@
+#include "kernel_walk.h"
+
+#include "scan.h"
+
+const char *kernel_disagreement(std::string_view text) {
+    const char *begin = text.data();
+    const char *end = begin + text.size();
+    for (const char *p = begin; p < end;) {
+        std::size_t fast = 0;
+        std::size_t plain = 0;
+        const char *digit = find_digit(p, end, fast);
+        if (digit != find_digit_scalar(p, end, plain) || fast != plain)
+            return "find_digit";
+        p = digit + 1;
+    }
+    for (const char *p = begin; p < end;) {
+        const char *mark = find_url_mark(p, end);
+        if (mark != find_url_mark_scalar(p, end))
+            return "find_url_mark";
+        p = mark + 1;
+    }
+    static constexpr char sets[][4] = {{'{', '}', '@', '@'}, {'{', '}', '"', '@'}};
+    for (const auto &set : sets) {
+        for (const char *p = begin; p < end;) {
+            const char *found = find_any_of(p, end, set);
+            if (found != find_any_of_scalar(p, end, set))
+                return "find_any_of";
+            if (count_newlines(p, found) != count_newlines_scalar(p, found))
+                return "count_newlines";
+            p = found + 1;
+        }
+    }
+    return nullptr;
+}
