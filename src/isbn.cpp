@@ -20,16 +20,6 @@ void extract(const char *text, char (&out)[EXTRACT_MAX + 1]) {
     out[n] = '\0';
 }
 
-// Rows [first, last) of the set, where last is the first row without begin (or the capacity).
-void row_bounds(ISBN_rows rows, std::size_t &first, std::size_t &last) {
-    std::size_t used = 0;
-    while (used < ISBN_RANGE_MAX && ISBN_range[used].begin != nullptr)
-        ++used;
-    std::size_t boundary = ISBN_RANGE_979_FIRST_ROW < used ? ISBN_RANGE_979_FIRST_ROW : used;
-    first = rows == ISBN_rows::prefix_979 ? boundary : 0;
-    last = rows == ISBN_rows::prefix_978 ? boundary : used;
-}
-
 // The constants in which the two hyphenation routines differ.
 struct ISBN_kind {
     std::size_t characters;   // ISBN characters in a candidate
@@ -185,6 +175,15 @@ void hyphenate(const ISBN_kind &kind, char *text, char *output, std::size_t limi
 
 } // namespace
 
+ISBN_row_span ISBN_rows_of(ISBN_rows rows) {
+    std::size_t used = 0;
+    while (used < ISBN_RANGE_MAX && ISBN_range[used].begin != nullptr)
+        ++used;
+    std::size_t boundary = ISBN_RANGE_979_FIRST_ROW < used ? ISBN_RANGE_979_FIRST_ROW : used;
+    return {rows == ISBN_rows::prefix_979 ? boundary : 0,
+            rows == ISBN_rows::prefix_978 ? boundary : used};
+}
+
 // A K shorter than B compares below it, since strncmp meets K's terminator first.
 int compare_ISBN_range(const char *begin, const char *candidate, const char *end) {
     char b[EXTRACT_MAX + 1];
@@ -202,10 +201,8 @@ int compare_ISBN_range(const char *begin, const char *candidate, const char *end
 
 // Rows whose begin starts with a hyphen are passed over; the first covering row wins.
 const ISBN_range_row *walk_ISBN_range(const char *key, ISBN_rows rows) {
-    std::size_t first = 0;
-    std::size_t last = 0;
-    row_bounds(rows, first, last);
-    for (std::size_t i = first; i < last; ++i) {
+    ISBN_row_span span = ISBN_rows_of(rows);
+    for (std::size_t i = span.first; i < span.last; ++i) {
         const ISBN_range_row &row = ISBN_range[i];
         if (row.begin[0] != '-' && compare_ISBN_range(row.begin, key, row.end) == 0)
             return &row;

@@ -22,6 +22,14 @@ extern const std::size_t ISBN_RANGE_979_FIRST_ROW;
 // Which rows a lookup searches: all of them, or those of one prefix's groups.
 enum class ISBN_rows { all, prefix_978, prefix_979 };
 
+// The rows [first, last) of a set. The rows in use end at the first row without begin (or at the
+// capacity); those of prefix 979 start at ISBN_RANGE_979_FIRST_ROW.
+struct ISBN_row_span {
+    std::size_t first;
+    std::size_t last;
+};
+ISBN_row_span ISBN_rows_of(ISBN_rows rows);
+
 // Returns -1, 0 or +1 as the candidate's leading ISBN characters, taken to the width of the
 // range's prefix, lie below, inside or above the range from begin to end.
 int compare_ISBN_range(const char *begin, const char *candidate, const char *end);

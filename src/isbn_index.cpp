@@ -3,10 +3,11 @@
 //
 // Each row covers the keys whose first d ISBN characters (d = the width of its prefix) lie
 // between its begin and end digits. Read as base-11 numbers of 8 places (x and X count 10, above
-// every digit), the keys a row covers form one interval. The index cuts the number line at every
-// interval's ends and stores, per piece, the lowest row number that covers it. It is built from
-// the table on the first lookup after a change, and only for a table it can represent exactly:
-// otherwise lookups fall back to the walk.
+// every digit), the keys a row covers form one interval. The rows of each prefix are disjoint,
+// and every 978 row comes before every 979 row, so the walk's first covering row is the only
+// covering row of the 978 set, else of the 979 set: the index keeps one sorted table of
+// intervals per prefix. It is built from the table on the first lookup after a change; a table
+// whose rows overlap within a prefix, or that it cannot represent, takes the walk instead.
 
 #include "characters.h"
 #include "isbn.h"
@@ -19,9 +20,6 @@ namespace {
 
 constexpr int PLACES = 8;
 constexpr std::uint32_t SPACE = 214358881; // 11^8
-constexpr std::size_t SET_COUNT = 3;
-constexpr std::size_t MAX_PIECES = 2 * ISBN_RANGE_MAX + 1;
-constexpr std::int16_t NO_ROW = -1;
 
 // 11 to the power n, for n from 0 to 8.
 std::uint32_t power_of_11(int n) {
@@ -31,28 +29,30 @@ std::uint32_t power_of_11(int n) {
     return p;
 }
 
+// The keys a row covers, [low, high), and the row.
 struct row_interval {
-    std::uint32_t low;  // first key covered
-    std::uint32_t high; // one past the last key covered
+    std::uint32_t low;
+    std::uint32_t high;
+    std::int16_t row;
 };
 
 // Keys that agree in their first 3 characters share a bucket: 11^3 buckets of 11^5 keys.
 constexpr std::uint32_t BUCKETS = 1331;
 constexpr std::uint32_t BUCKET_WIDTH = SPACE / BUCKETS;
 
-// For one set of rows: the pieces of the number line, sorted by their start, the covering row
-// of each piece, and for each bucket the piece that holds the bucket's first key.
-struct piece_table {
+// The intervals of one prefix's rows, sorted and disjoint, and for each bucket the first
+// interval that ends after the bucket's first key (count where there is none).
+struct prefix_table {
     std::size_t count;
-    std::array<std::uint32_t, MAX_PIECES> start;
-    std::array<std::int16_t, MAX_PIECES> row;
-    std::array<std::uint16_t, BUCKETS> first_piece;
+    std::array<row_interval, ISBN_RANGE_MAX> intervals;
+    std::array<std::uint16_t, BUCKETS + 1> first;
 };
 
 enum class index_state { stale, ready, unusable };
 
 index_state state = index_state::stale;
-std::array<piece_table, SET_COUNT> sets;
+prefix_table table_978;
+prefix_table table_979;
 
 // Reads the digits of one prefix text as ISBN characters, the way the range comparison
 // extracts them. Returns false for texts the index cannot represent.
@@ -78,8 +78,8 @@ bool row_interval_of(const ISBN_range_row &row, row_interval &interval) {
     std::uint32_t end = 0;
     int begin_width = 0;
     int end_width = 0;
-    if (!prefix_digits(row.begin, begin, begin_width) || !prefix_digits(row.end, end, end_width) ||
-        begin_width != end_width)
+    if (row.end == nullptr || !prefix_digits(row.begin, begin, begin_width) ||
+        !prefix_digits(row.end, end, end_width) || begin_width != end_width)
         return false;
     std::uint32_t scale = power_of_11(PLACES - begin_width);
     interval.low = begin * scale;
@@ -87,83 +87,58 @@ bool row_interval_of(const ISBN_range_row &row, row_interval &interval) {
     return true;
 }
 
-// Builds one set's pieces from the intervals of rows [first, last); rows whose begin starts
-// with a hyphen take no part, as in the walk.
-void build_set(piece_table &set, const row_interval *intervals, std::size_t first,
-               std::size_t last) {
-    std::array<std::uint32_t, MAX_PIECES> cuts;
-    std::size_t n = 0;
-    cuts[n++] = 0;
-    for (std::size_t i = first; i < last; ++i) {
+// Builds the table of one prefix's rows; false when a row cannot be represented or two rows
+// overlap. Rows whose begin starts with a hyphen take no part, as in the walk, nor do empty ones.
+bool build_table(prefix_table &table, ISBN_rows rows) {
+    ISBN_row_span span = ISBN_rows_of(rows);
+    table.count = 0;
+    for (std::size_t i = span.first; i < span.last; ++i) {
+        row_interval interval{};
         if (ISBN_range[i].begin[0] == '-')
             continue;
-        cuts[n++] = intervals[i].low;
-        cuts[n++] = intervals[i].high;
-    }
-    std::sort(cuts.begin(), cuts.begin() + static_cast<std::ptrdiff_t>(n));
-    n = static_cast<std::size_t>(
-        std::unique(cuts.begin(), cuts.begin() + static_cast<std::ptrdiff_t>(n)) - cuts.begin());
-    set.count = n;
-    std::copy(cuts.begin(), cuts.begin() + static_cast<std::ptrdiff_t>(n), set.start.begin());
-    std::fill(set.row.begin(), set.row.begin() + static_cast<std::ptrdiff_t>(n), NO_ROW);
-    // Rows in table order paint the pieces that no earlier row covers; next_free skips the
-    // painted ones, so each piece is painted once.
-    std::array<std::uint32_t, MAX_PIECES + 1> next_free;
-    for (std::size_t i = 0; i <= n; ++i)
-        next_free[i] = static_cast<std::uint32_t>(i);
-    auto find_free = [&](std::uint32_t i) {
-        std::uint32_t root = i;
-        while (next_free[root] != root)
-            root = next_free[root];
-        while (next_free[i] != root) {
-            std::uint32_t next = next_free[i];
-            next_free[i] = root;
-            i = next;
-        }
-        return root;
-    };
-    // The piece that starts at a cut.
-    auto piece = [&](std::uint32_t cut) {
-        return static_cast<std::uint32_t>(
-            std::lower_bound(set.start.begin(), set.start.begin() + static_cast<std::ptrdiff_t>(n),
-                             cut) -
-            set.start.begin());
-    };
-    for (std::size_t i = first; i < last; ++i) {
-        if (ISBN_range[i].begin[0] == '-' || intervals[i].low == intervals[i].high)
+        if (!row_interval_of(ISBN_range[i], interval))
+            return false;
+        if (interval.low == interval.high)
             continue;
-        std::uint32_t stop = piece(intervals[i].high);
-        for (std::uint32_t p = find_free(piece(intervals[i].low)); p < stop; p = find_free(p)) {
-            set.row[p] = static_cast<std::int16_t>(i);
-            next_free[p] = p + 1;
-        }
+        interval.row = static_cast<std::int16_t>(i);
+        table.intervals[table.count++] = interval;
     }
-    std::size_t p = 0;
-    for (std::uint32_t b = 0; b < BUCKETS; ++b) {
-        while (p + 1 < n && set.start[p + 1] <= b * BUCKET_WIDTH)
-            ++p;
-        set.first_piece[b] = static_cast<std::uint16_t>(p);
+    auto end = table.intervals.begin() + static_cast<std::ptrdiff_t>(table.count);
+    std::sort(table.intervals.begin(), end,
+              [](const row_interval &a, const row_interval &b) { return a.low < b.low; });
+    for (std::size_t i = 1; i < table.count; ++i)
+        if (table.intervals[i].low < table.intervals[i - 1].high)
+            return false;
+    std::size_t k = 0;
+    for (std::uint32_t b = 0; b <= BUCKETS; ++b) {
+        while (k < table.count && table.intervals[k].high <= b * BUCKET_WIDTH)
+            ++k;
+        table.first[b] = static_cast<std::uint16_t>(k);
     }
+    return true;
 }
 
-// Builds the three sets of pieces from the table as it is now, or marks the index unusable
-// when a row in use cannot be represented, so that lookups take the walk.
+// Builds both tables from the range table as it is now, or marks the index unusable, so that
+// lookups take the walk.
 void build_index() {
-    static std::array<row_interval, ISBN_RANGE_MAX> intervals;
-    std::size_t used = 0;
-    for (; used < ISBN_RANGE_MAX && ISBN_range[used].begin != nullptr; ++used) {
-        const ISBN_range_row &row = ISBN_range[used];
-        if (row.begin[0] != '-' && (row.end == nullptr || !row_interval_of(row, intervals[used]))) {
-            state = index_state::unusable;
-            return;
-        }
-    }
-    std::size_t boundary = std::min(ISBN_RANGE_979_FIRST_ROW, used);
-    build_set(sets[static_cast<std::size_t>(ISBN_rows::all)], intervals.data(), 0, used);
-    build_set(sets[static_cast<std::size_t>(ISBN_rows::prefix_978)], intervals.data(), 0, boundary);
-    build_set(sets[static_cast<std::size_t>(ISBN_rows::prefix_979)], intervals.data(), boundary,
-              used);
-    state = index_state::ready;
+    bool built = build_table(table_978, ISBN_rows::prefix_978) &&
+                 build_table(table_979, ISBN_rows::prefix_979);
+    state = built ? index_state::ready : index_state::unusable;
+}
+
+// The row of the table whose interval holds value, or nullptr. Only the intervals from the
+// bucket's first to the next bucket's first can hold it.
+const ISBN_range_row *look_up(const prefix_table &table, std::uint32_t value) {
+    std::uint32_t bucket = value / BUCKET_WIDTH;
+    std::size_t low = table.first[bucket];
+    std::size_t high = std::min<std::size_t>(table.first[bucket + 1] + 1, table.count);
+    const row_interval *begin = table.intervals.data();
+    const row_interval *after = std::upper_bound(
+        begin + low, begin + high, value,
+        [](std::uint32_t v, const row_interval &interval) { return v < interval.low; });
+    if (after == begin + low)
+        return nullptr;
+    return value < after[-1].high ? &ISBN_range[after[-1].row] : nullptr;
 }
 
 // The key's first 8 ISBN characters as a base-11 number; false if it has fewer.
@@ -194,15 +169,8 @@ const ISBN_range_row *find_ISBN_range(const char *key, ISBN_rows rows) {
     std::uint32_t value = 0;
     if (state != index_state::ready || !key_value(key, value))
         return walk_ISBN_range(key, rows);
-    const piece_table &set = sets[static_cast<std::size_t>(rows)];
-    // The piece that holds value lies between the first pieces of its bucket and the next.
-    std::uint32_t bucket = value / BUCKET_WIDTH;
-    std::size_t low = set.first_piece[bucket];
-    std::size_t high = bucket + 1 < BUCKETS ? set.first_piece[bucket + 1] + 1 : set.count;
-    const std::uint32_t *start = set.start.data();
-    std::size_t p =
-        static_cast<std::size_t>(std::upper_bound(start + low + 1, start + high, value) - start) -
-        1;
-    std::int16_t row = set.row[p];
-    return row == NO_ROW ? nullptr : &ISBN_range[row];
+    if (rows == ISBN_rows::prefix_979)
+        return look_up(table_979, value);
+    const ISBN_range_row *row = look_up(table_978, value);
+    return row != nullptr || rows == ISBN_rows::prefix_978 ? row : look_up(table_979, value);
 }

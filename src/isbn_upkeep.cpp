@@ -32,14 +32,6 @@ void check_row_fields(std::size_t k, const char *function) {
         assertion_failed("ISBN_range[k].countries != (const char *)NULL", function, __LINE__);
 }
 
-// Rows before the first without begin, or all of them.
-std::size_t rows_in_use() {
-    std::size_t n = 0;
-    while (n < ISBN_RANGE_MAX && ISBN_range[n].begin != nullptr)
-        ++n;
-    return n;
-}
-
 // Puts a heap copy of *field's text in its place, and frees the copy it replaces, if any.
 // The old copy goes after the new one is made, since the text may be that very copy.
 void copy_field(const char *&field, const char *&copy) {
@@ -93,12 +85,12 @@ bool same_group(const char *a, const char *b) {
 // Copies first, then validates, so that blanking never meets a static text. Copies made by an
 // earlier call are freed as the new ones replace them, and those of rows no longer in use too.
 void ISBN_initialize() {
-    std::size_t n = 0;
-    for (; n < ISBN_RANGE_MAX && ISBN_range[n].begin != nullptr; ++n) {
-        check_row_fields(n, __func__);
-        copy_field(ISBN_range[n].begin, copies[n].begin);
-        copy_field(ISBN_range[n].end, copies[n].end);
-        copy_field(ISBN_range[n].countries, copies[n].countries);
+    std::size_t n = ISBN_rows_of(ISBN_rows::all).last;
+    for (std::size_t k = 0; k < n; ++k) {
+        check_row_fields(k, __func__);
+        copy_field(ISBN_range[k].begin, copies[k].begin);
+        copy_field(ISBN_range[k].end, copies[k].end);
+        copy_field(ISBN_range[k].countries, copies[k].countries);
     }
     for (std::size_t k = n; k < ISBN_RANGE_MAX; ++k) {
         release_field(ISBN_range[k].begin, copies[k].begin);
@@ -124,7 +116,7 @@ void ISBN_initialize() {
 // row's annotation in the same group is printed without it.
 void do_print_ISBN_table() {
     std::fprintf(stderr, "%%%%%% ISBN ranges and country/language groups\n");
-    std::size_t n = rows_in_use();
+    std::size_t n = ISBN_rows_of(ISBN_rows::all).last;
     for (std::size_t k = 0; k < n; ++k) {
         check_row_fields(k, __func__);
         const ISBN_range_row &row = ISBN_range[k];
