@@ -48,8 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         if (ISBN_characters(text) != ISBN_characters(input.c_str()))
             fuzz_failure("the result lost, added or moved ISBN characters\n");
     }
-    // A lone candidate takes a short path; the general one, on the same candidate followed by
-    // a space, must give the same result followed by the space.
+    // The filter hands over lone candidates: the same candidate followed by a space must give
+    // the same result followed by the space.
     std::size_t n = thirteen ? 13 : 10;
     if (input.size() == n && ISBN_characters(input.c_str()) == input) {
         char spaced[32];

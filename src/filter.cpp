@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr std::size_t BUFFER_SIZE = TOKEN_MAX + 1;
 constexpr std::string_view URL_MARK = "://";
 
 // Whether the writing rule inserts a hyphen after a 978 or 979 prefix.
@@ -33,42 +32,66 @@ void write_token(const char *token, std::size_t length) {
     }
 }
 
-// Checks one collected token. A token that comes out as it came stays in the unwritten
-// stretch, so unchanged text reaches the output in long spans; the stretch goes out before a
-// token that changes and before a warning, which must follow the same text as in a
-// line-by-line filter.
-void process_token(scan_state &state, const char *token, std::size_t length) {
-    // The hyphen-free copy stops early: most digit runs (years, pages) can never be ISBNs. A
-    // short token without hyphens is copied whole.
-    char text[BUFFER_SIZE];
-    std::size_t characters = 0;
-    if (length <= 13 && std::memchr(token, '-', length) == nullptr) {
-        std::memcpy(text, token, length);
-        characters = length;
-    } else {
-        for (std::size_t i = 0; i < length && characters <= 13; ++i)
-            if (token[i] != '-')
-                text[characters++] = token[i];
+// Writes a valid candidate as hyphenation makes it: where the index answers, the form is built
+// in the output itself; otherwise the text walk of the isbn module hyphenates a copy.
+void write_ISBN(const char *characters, std::size_t count) {
+    ISBN_parts parts{};
+    switch (place_ISBN(characters, count, parts)) {
+    case ISBN_placement::placed: {
+        // [prefix-]group-publisher-title-check
+        std::size_t title = count - parts.prefix - parts.group - parts.publisher - 1;
+        char *form = output_room(count + (parts.prefix != 0 ? 4 : 3));
+        // Parts are a few bytes each: a byte loop beats a call to memcpy.
+        auto part = [&](const char *from, std::size_t n) {
+            for (std::size_t i = 0; i < n; ++i)
+                *form++ = *from++;
+            *form++ = '-';
+            return from;
+        };
+        const char *from = characters;
+        if (parts.prefix != 0)
+            from = part(from, parts.prefix);
+        from = part(from, parts.group);
+        from = part(from, parts.publisher);
+        from = part(from, title);
+        *form = *from;
+        return;
     }
-    bool candidate = characters == 10 || characters == 13;
+    case ISBN_placement::not_placed:
+        write_output(characters, count);
+        return;
+    case ISBN_placement::ask_the_walk:
+        break;
+    }
+    // A lone candidate's form is at most 17 bytes, so these hold any result of the walk.
+    constexpr std::size_t WALK_SIZE = 32;
+    char text[WALK_SIZE];
+    char scratch[WALK_SIZE];
+    std::memcpy(text, characters, count);
+    text[count] = '\0';
+    if (count == 10)
+        hyphenate_ISBN_10(text, scratch, WALK_SIZE);
+    else
+        hyphenate_ISBN_13(text, scratch, WALK_SIZE);
+    write_token(text, std::strlen(text));
+}
+
+// Checks one collected token, given the first ISBN characters of its hyphen-free text (up to
+// 14 of them) and their count (all of them). A token that comes out as it came stays in the
+// unwritten stretch, so unchanged text reaches the output in long spans; the stretch goes out
+// before a token that changes and before a warning, which must follow the same text as in a
+// line-by-line filter.
+void process_token(scan_state &state, const char *token, std::size_t length, const char *characters,
+                   std::size_t count) {
+    bool candidate = count == 10 || count == 13;
     if (!candidate && !needs_prefix_hyphen(token, length))
         return;
     catch_up(state, token);
-    if (candidate) {
-        text[characters] = '\0';
-        if (check_candidate(text, characters)) {
-            char hyphenated[BUFFER_SIZE];
-            if (characters == 10)
-                hyphenate_ISBN_10(text, hyphenated, BUFFER_SIZE);
-            else
-                hyphenate_ISBN_13(text, hyphenated, BUFFER_SIZE);
-            write_token(text, std::strlen(text));
-            state.unwritten = token + length;
-            return;
-        }
-    }
-    write_token(token, length);
     state.unwritten = token + length;
+    if (candidate && check_candidate(characters, count))
+        write_ISBN(characters, count);
+    else
+        write_token(token, length);
 }
 
 // The scan of text that holds no "://": each digit starts a candidate token of at most
@@ -84,10 +107,24 @@ void filter_span(scan_state &state, const char *p, const char *end) {
             break;
         const char *limit =
             end - digit > static_cast<std::ptrdiff_t>(TOKEN_MAX) ? digit + TOKEN_MAX : end;
-        const char *q = digit;
-        while (q < limit && is_token_byte(*q))
-            ++q;
-        process_token(state, digit, static_cast<std::size_t>(q - digit));
+        bool hyphen = false;
+        const char *q = find_token_end(digit, limit, hyphen);
+        std::size_t length = static_cast<std::size_t>(q - digit);
+        // Without a hyphen the token is its own hyphen-free text. Otherwise every token byte is
+        // stored at the count so far, and only an ISBN character advances it: a hyphen is
+        // overwritten by the next character. Past 14 the slot stays the last.
+        char copy[15];
+        const char *characters = digit;
+        std::size_t count = length;
+        if (hyphen) {
+            characters = copy;
+            count = 0;
+            for (const char *t = digit; t < q; ++t) {
+                copy[count < 14 ? count : 14] = *t;
+                count += *t != '-';
+            }
+        }
+        process_token(state, digit, length, characters, count);
         p = q;
     }
 }

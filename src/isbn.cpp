@@ -57,48 +57,56 @@ bool find_candidate(const char *from, std::size_t n, const char *&first, const c
     }
 }
 
-// Builds the hyphenated form of the candidate [first, last] into form, following the covering
-// row's begin text as the pattern. Returns the form's length, or 0 when the candidate fails.
-// The walk never reads past last, so a candidate too short for its pattern fails.
+// The rows that place a candidate: an ISBN-10 among the 978 groups; an ISBN-13 among the
+// groups of its prefix, or among all groups when its prefix is neither 978 nor 979.
+ISBN_rows rows_for(const ISBN_kind &kind, const char *first) {
+    if (!kind.prefix_step || (first[0] == '9' && first[1] == '7' && first[2] == '8'))
+        return ISBN_rows::prefix_978;
+    if (first[0] == '9' && first[1] == '7' && first[2] == '9')
+        return ISBN_rows::prefix_979;
+    return ISBN_rows::all;
+}
+
+// Warns about an ISBN-13 whose prefix is neither 978 nor 979, quoting its ISBN characters.
+void warn_about_prefix(const char *first, const char *last) {
+    char characters[EXTRACT_MAX + 1];
+    std::size_t n = 0;
+    for (const char *p = first; p <= last && n < EXTRACT_MAX; ++p)
+        if (is_ISBN_character(*p))
+            characters[n++] = *p;
+    characters[n] = '\0';
+    char message[100];
+    std::snprintf(message, sizeof message, "ISBN-13 must begin with either 978 or 979: ``%s''",
+                  characters);
+    report_warning(message);
+}
+
+// Builds the hyphenated form of the candidate [first, last] into form: the prefix and a hyphen
+// for an ISBN-13 of 978 or 979, then the candidate's characters laid over the covering row's
+// begin text, a hyphen for each of its hyphens and one after its last character, then the rest,
+// and a hyphen before the check character. Returns the form's length, or 0 when the candidate
+// fails: no row, or a form that does not come out exactly kind.before_check long with every
+// character of the candidate used. Characters are taken from [first, last] only; the byte after
+// last is read to see that the candidate ends there.
 std::size_t place_hyphens(const ISBN_kind &kind, const char *first, const char *last, char *form) {
-    const char *key = first + kind.key_offset;
-    ISBN_rows rows = ISBN_rows::prefix_978;
-    if (kind.prefix_step)
-        rows = first[0] != '9' || first[1] != '7' ? ISBN_rows::all
-               : first[2] == '8'                  ? ISBN_rows::prefix_978
-               : first[2] == '9'                  ? ISBN_rows::prefix_979
-                                                  : ISBN_rows::all;
-    const ISBN_range_row *row = find_ISBN_range(key, rows);
+    ISBN_rows rows = rows_for(kind, first);
+    const ISBN_range_row *row = find_ISBN_range(first + kind.key_offset, rows);
     if (row == nullptr)
         return 0;
-
     std::size_t k = 0;
     const char *r = first;
-    if (kind.prefix_step) {
-        if (rows != ISBN_rows::all) {
-            std::memcpy(form, first, 3);
-            form[3] = '-';
-            k = 4;
-            r += 3;
-        } else {
-            char characters[EXTRACT_MAX + 1];
-            std::size_t n = 0;
-            for (const char *p = first; p <= last; ++p)
-                if (is_ISBN_character(*p))
-                    characters[n++] = *p;
-            characters[n] = '\0';
-            char message[100];
-            std::snprintf(message, sizeof message,
-                          "ISBN-13 must begin with either 978 or 979: ``%s''", characters);
-            report_warning(message);
-        }
+    if (kind.prefix_step && rows != ISBN_rows::all) {
+        std::memcpy(form, first, 3);
+        form[3] = '-';
+        k = 4;
+        r += 3;
+    } else if (kind.prefix_step) {
+        warn_about_prefix(first, last);
+        // The walk goes on: with the built-in rows the form comes out one hyphen short and
+        // fails, but a row that a caller put in the table may still complete it.
     }
-
-    // Each step writes one pattern hyphen, or one ISBN character (with a hyphen after the
-    // pattern's last character); past the pattern's end it writes ISBN characters only.
     const char *pattern = row->begin;
-    const std::size_t limit = kind.before_check;
-    for (;;) {
+    while (k < kind.before_check) {
         char step = *pattern;
         if (step == '-') {
             form[k++] = '-';
@@ -113,64 +121,49 @@ std::size_t place_hyphens(const ISBN_kind &kind, const char *first, const char *
         }
         if (step != '\0')
             ++pattern;
-        if (*r == '\0' || k >= limit)
+        if (*r == '\0')
             break;
     }
-    if (k != limit || is_ISBN_character(*r) || r != last + 1)
+    if (k != kind.before_check || is_ISBN_character(*r) || r != last + 1)
         return 0;
-    form[limit] = form[limit - 1];
-    form[limit - 1] = '-';
-    return limit + 1;
+    form[k] = form[k - 1];
+    form[k - 1] = '-';
+    return k + 1;
 }
 
-// The shared body of the two hyphenation routines: output collects the result, and text is
-// replaced only when the whole result fits below limit.
+// Appends count bytes to output at length, if the result stays below limit. Returns whether it
+// did.
+bool append(char *output, std::size_t &length, std::size_t limit, const char *bytes,
+            std::size_t count) {
+    if (length + count >= limit)
+        return false;
+    std::memcpy(output + length, bytes, count);
+    length += count;
+    return true;
+}
+
+// The shared body of the two hyphenation routines: each candidate of the text is replaced by
+// its form, or its first byte is passed on and the search goes on after it; output collects the
+// result, and text is rewritten only when the whole result stays shorter than limit.
 void hyphenate(const ISBN_kind &kind, char *text, char *output, std::size_t limit) {
-    // The filter's case, a text that is one candidate and nothing else, in short: the form
-    // replaces it, or a failure passes its first byte on and leaves too few characters for
-    // another candidate, so the text stays as it was.
-    std::size_t n = 0;
-    while (n <= kind.characters && is_ISBN_character(text[n]))
-        ++n;
-    if (n == kind.characters && text[n] == '\0') {
-        char form[20];
-        std::size_t form_length = place_hyphens(kind, text, text + n - 1, form);
-        if (form_length != 0 && form_length < limit) {
-            std::memcpy(text, form, form_length);
-            text[form_length] = '\0';
-        }
-        return;
-    }
     std::size_t length = 0;
     const char *mark = text;
     char form[20];
     const char *first = nullptr;
     const char *last = nullptr;
     while (*mark != '\0' && find_candidate(mark, kind.characters, first, last)) {
-        std::size_t before = static_cast<std::size_t>(first - mark);
-        if (length + before >= limit)
+        if (!append(output, length, limit, mark, static_cast<std::size_t>(first - mark)))
             return;
-        std::memcpy(output + length, mark, before);
-        length += before;
         std::size_t form_length = place_hyphens(kind, first, last, form);
-        if (form_length != 0) {
-            if (length + form_length >= limit)
-                return;
-            std::memcpy(output + length, form, form_length);
-            length += form_length;
-            mark = last + 1;
-        } else {
-            if (length + 1 >= limit)
-                return;
-            output[length++] = *first;
-            mark = first + 1;
-        }
+        bool placed = form_length != 0;
+        if (!append(output, length, limit, placed ? form : first, placed ? form_length : 1))
+            return;
+        mark = placed ? last + 1 : first + 1;
     }
-    std::size_t rest = std::strlen(mark);
-    if (length + rest >= limit)
+    if (!append(output, length, limit, mark, std::strlen(mark)))
         return;
-    std::memcpy(output + length, mark, rest + 1);
-    std::memcpy(text, output, length + rest + 1);
+    std::memcpy(text, output, length);
+    text[length] = '\0';
 }
 
 } // namespace

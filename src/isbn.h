@@ -41,12 +41,29 @@ const ISBN_range_row *find_ISBN_range(const char *key, ISBN_rows rows);
 // The same lookup as a plain walk over the rows in table order.
 const ISBN_range_row *walk_ISBN_range(const char *key, ISBN_rows rows);
 
+// Where the hyphens of a lone candidate go: the lengths of its 978/979 prefix (0 for an
+// ISBN-10), group and publisher parts.
+struct ISBN_parts {
+    unsigned prefix;
+    unsigned group;
+    unsigned publisher;
+};
+
+enum class ISBN_placement { placed, not_placed, ask_the_walk };
+
+// The answer of the index alone for a candidate of exactly 10 or 13 ISBN characters and nothing
+// else: placed (with its parts), not placed by any row, or ask_the_walk where only the text walk
+// of hyphenate_ISBN_10/13 can say (a prefix other than 978 and 979, a table the index cannot
+// represent, a row whose begin text is not GROUP-PUBLISHER). Where it answers, it is what
+// the text walk makes of the same candidate.
+ISBN_placement place_ISBN(const char *characters, std::size_t count, ISBN_parts &parts);
+
 // Must be called after anything writes to ISBN_range, so that find_ISBN_range sees the change.
 void ISBN_range_changed();
 
 // Rewrites text in place, hyphenating every ISBN-10 (or ISBN-13) in it that the table places.
-// output must hold limit bytes; if the result would not stay shorter than limit, text is left
-// as it was.
+// text and output must each hold limit bytes; if the result would not stay shorter than limit,
+// text is left as it was.
 void hyphenate_ISBN_10(char *text, char *output, std::size_t limit);
 void hyphenate_ISBN_13(char *text, char *output, std::size_t limit);
 

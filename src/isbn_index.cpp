@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -29,15 +30,19 @@ std::uint32_t power_of_11(int n) {
     return p;
 }
 
-// The keys a row covers, [low, high), and the row.
+// The keys a row covers, [low, high), the row, and the lengths of the group and publisher
+// parts of its begin text where that is GROUP-PUBLISHER (group 0 otherwise).
 struct row_interval {
     std::uint32_t low;
     std::uint32_t high;
     std::int16_t row;
+    std::uint8_t group;
+    std::uint8_t publisher;
 };
 
-// Keys that agree in their first 3 characters share a bucket: 11^3 buckets of 11^5 keys.
-constexpr std::uint32_t BUCKETS = 1331;
+// Keys that agree in their first 4 characters share a bucket: 11^4 buckets of 11^4 keys, few
+// enough intervals in each for a short linear search.
+constexpr std::uint32_t BUCKETS = 14641;
 constexpr std::uint32_t BUCKET_WIDTH = SPACE / BUCKETS;
 
 // The intervals of one prefix's rows, sorted and disjoint, and for each bucket the first
@@ -84,6 +89,12 @@ bool row_interval_of(const ISBN_range_row &row, row_interval &interval) {
     std::uint32_t scale = power_of_11(PLACES - begin_width);
     interval.low = begin * scale;
     interval.high = begin <= end ? (end + 1) * scale : interval.low;
+    std::size_t group = std::strspn(row.begin, "0123456789");
+    std::size_t publisher =
+        row.begin[group] == '-' ? std::strspn(row.begin + group + 1, "0123456789") : 0;
+    bool parts = group != 0 && publisher != 0 && row.begin[group + 1 + publisher] == '\0';
+    interval.group = static_cast<std::uint8_t>(parts ? group : 0);
+    interval.publisher = static_cast<std::uint8_t>(parts ? publisher : 0);
     return true;
 }
 
@@ -126,19 +137,13 @@ void build_index() {
     state = built ? index_state::ready : index_state::unusable;
 }
 
-// The row of the table whose interval holds value, or nullptr. Only the intervals from the
-// bucket's first to the next bucket's first can hold it.
-const ISBN_range_row *look_up(const prefix_table &table, std::uint32_t value) {
-    std::uint32_t bucket = value / BUCKET_WIDTH;
-    std::size_t low = table.first[bucket];
-    std::size_t high = std::min<std::size_t>(table.first[bucket + 1] + 1, table.count);
-    const row_interval *begin = table.intervals.data();
-    const row_interval *after = std::upper_bound(
-        begin + low, begin + high, value,
-        [](std::uint32_t v, const row_interval &interval) { return v < interval.low; });
-    if (after == begin + low)
-        return nullptr;
-    return value < after[-1].high ? &ISBN_range[after[-1].row] : nullptr;
+// The interval of the table that holds value, or nullptr: the first interval that ends after
+// value, searched from the first one that ends after the bucket's first key.
+const row_interval *look_up(const prefix_table &table, std::uint32_t value) {
+    std::size_t k = table.first[value / BUCKET_WIDTH];
+    while (k < table.count && table.intervals[k].high <= value)
+        ++k;
+    return k < table.count && table.intervals[k].low <= value ? &table.intervals[k] : nullptr;
 }
 
 // The key's first 8 ISBN characters as a base-11 number; false if it has fewer.
@@ -161,6 +166,11 @@ void ISBN_range_changed() {
     state = index_state::stale;
 }
 
+// The row of a lookup, or nullptr.
+const ISBN_range_row *row_of(const row_interval *interval) {
+    return interval == nullptr ? nullptr : &ISBN_range[interval->row];
+}
+
 // A key with fewer than 8 ISBN characters, which no valid range can place by its first 8, takes
 // the walk like every key of a table the index cannot represent.
 const ISBN_range_row *find_ISBN_range(const char *key, ISBN_rows rows) {
@@ -170,7 +180,37 @@ const ISBN_range_row *find_ISBN_range(const char *key, ISBN_rows rows) {
     if (state != index_state::ready || !key_value(key, value))
         return walk_ISBN_range(key, rows);
     if (rows == ISBN_rows::prefix_979)
-        return look_up(table_979, value);
-    const ISBN_range_row *row = look_up(table_978, value);
-    return row != nullptr || rows == ISBN_rows::prefix_978 ? row : look_up(table_979, value);
+        return row_of(look_up(table_979, value));
+    const row_interval *found = look_up(table_978, value);
+    return found != nullptr || rows == ISBN_rows::prefix_978 ? row_of(found)
+                                                             : row_of(look_up(table_979, value));
+}
+
+// The key is the 8 characters after the prefix, read by the same table of values as the check
+// digits; with at most 8 digits in a row's begin text, the title part is never empty.
+ISBN_placement place_ISBN(const char *characters, std::size_t count, ISBN_parts &parts) {
+    if (state == index_state::stale)
+        build_index();
+    if (state != index_state::ready)
+        return ISBN_placement::ask_the_walk;
+    const prefix_table *table = &table_978;
+    parts.prefix = 0;
+    if (count == 13) {
+        if (characters[0] != '9' || characters[1] != '7' ||
+            (characters[2] != '8' && characters[2] != '9'))
+            return ISBN_placement::ask_the_walk;
+        table = characters[2] == '8' ? &table_978 : &table_979;
+        parts.prefix = 3;
+    }
+    std::uint32_t value = 0;
+    for (std::size_t i = parts.prefix; i < parts.prefix + PLACES; ++i)
+        value = value * 11 + static_cast<std::uint32_t>(ISBN_character_value(characters[i]));
+    const row_interval *found = look_up(*table, value);
+    if (found == nullptr)
+        return ISBN_placement::not_placed;
+    if (found->group == 0)
+        return ISBN_placement::ask_the_walk;
+    parts.group = found->group;
+    parts.publisher = found->publisher;
+    return ISBN_placement::placed;
 }

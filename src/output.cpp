@@ -83,6 +83,14 @@ void write_output(const char *bytes, std::size_t count) {
     gathered_length += count;
 }
 
+char *output_room(std::size_t count) {
+    if (count > GATHER_SIZE - gathered_length)
+        hand_over_output();
+    char *room = gathered + gathered_length;
+    gathered_length += count;
+    return room;
+}
+
 void write_output_byte(char byte) {
     if (gathered_length == GATHER_SIZE)
         hand_over_output();

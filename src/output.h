@@ -16,6 +16,10 @@ void start_output();
 // Appends count bytes to standard output.
 void write_output(const char *bytes, std::size_t count);
 
+// Returns room for count bytes at the end of standard output, where the caller writes exactly
+// that many bytes before any other output call; count is at most 32.
+char *output_room(std::size_t count);
+
 // Appends one byte to standard output.
 void write_output_byte(char byte);
 

@@ -18,6 +18,13 @@ const char *find_url_mark_scalar(const char *begin, const char *end) {
     return end;
 }
 
+const char *find_token_end_scalar(const char *begin, const char *end, bool &hyphen) {
+    const char *p = begin;
+    for (; p < end && ((*p >= '0' && *p <= '9') || *p == 'x' || *p == 'X' || *p == '-'); ++p)
+        hyphen |= *p == '-';
+    return p;
+}
+
 const char *find_any_of_scalar(const char *begin, const char *end, const char (&set)[4]) {
     for (const char *p = begin; p < end; ++p)
         if (*p == set[0] || *p == set[1] || *p == set[2] || *p == set[3])
@@ -111,6 +118,34 @@ const char *find_url_mark(const char *begin, const char *end) {
     return find_url_mark_scalar(p, end);
 }
 
+// Sixteen bytes at a time: digits by one signed comparison as in find_digit, 'x' and 'X' by
+// one comparison after setting the case bit, hyphens by another. Tokens are short, so the
+// first block usually ends the run.
+const char *find_token_end(const char *begin, const char *end, bool &hyphen) {
+    const __m128i zero = _mm_set1_epi8('0');
+    const __m128i limit = _mm_set1_epi8(static_cast<char>(10 ^ 0x80));
+    const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
+    const __m128i case_bit = _mm_set1_epi8(0x20);
+    const __m128i x = _mm_set1_epi8('x');
+    const __m128i minus = _mm_set1_epi8('-');
+    const char *p = begin;
+    for (; end - p >= 16; p += 16) {
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        __m128i digits = _mm_cmplt_epi8(_mm_xor_si128(_mm_sub_epi8(bytes, zero), flip), limit);
+        __m128i xs = _mm_cmpeq_epi8(_mm_or_si128(bytes, case_bit), x);
+        __m128i hyphens = _mm_cmpeq_epi8(bytes, minus);
+        unsigned token = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(digits, xs), hyphens)));
+        unsigned stop = ~token & 0xffffu;
+        unsigned length = stop != 0 ? static_cast<unsigned>(__builtin_ctz(stop)) : 16;
+        unsigned within = length == 16 ? 0xffffu : (1u << length) - 1;
+        hyphen |= (static_cast<unsigned>(_mm_movemask_epi8(hyphens)) & within) != 0;
+        if (stop != 0)
+            return p + length;
+    }
+    return find_token_end_scalar(p, end, hyphen);
+}
+
 // Sixteen bytes at a time, one comparison per byte of the set.
 const char *find_any_of(const char *begin, const char *end, const char (&set)[4]) {
     const __m128i first = _mm_set1_epi8(set[0]);
@@ -148,6 +183,10 @@ std::size_t count_newlines(const char *begin, const char *end) {
 }
 
 #else
+
+const char *find_token_end(const char *begin, const char *end, bool &hyphen) {
+    return find_token_end_scalar(begin, end, hyphen);
+}
 
 const char *find_digit(const char *begin, const char *end, std::size_t &newlines) {
     return find_digit_scalar(begin, end, newlines);

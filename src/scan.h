@@ -12,6 +12,11 @@ const char *find_digit_scalar(const char *begin, const char *end, std::size_t &n
 const char *find_url_mark(const char *begin, const char *end);
 const char *find_url_mark_scalar(const char *begin, const char *end);
 
+// Returns the end of the run of token bytes (digits, 'x', 'X' and '-') that starts at begin,
+// at most end, and sets hyphen when the run holds a '-'.
+const char *find_token_end(const char *begin, const char *end, bool &hyphen);
+const char *find_token_end_scalar(const char *begin, const char *end, bool &hyphen);
+
 // Returns the first byte in [begin, end) that equals one of the four bytes of set (repeat a
 // byte to look for fewer), or end when there is none: the structural scan of BibTeX text.
 const char *find_any_of(const char *begin, const char *end, const char (&set)[4]);

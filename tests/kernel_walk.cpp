@@ -13,6 +13,14 @@ const char *kernel_disagreement(std::string_view text) {
             return "find_digit";
         p = digit + 1;
     }
+    for (const char *p = begin; p < end; ++p) {
+        bool fast = false;
+        bool plain = false;
+        const char *stop = find_token_end(p, end, fast);
+        if (stop != find_token_end_scalar(p, end, plain) || fast != plain)
+            return "find_token_end";
+        p = stop;
+    }
     for (const char *p = begin; p < end;) {
         const char *mark = find_url_mark(p, end);
         if (mark != find_url_mark_scalar(p, end))

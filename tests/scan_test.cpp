@@ -73,6 +73,18 @@ TEST(Scan, KernelsAgreeWithScalarVersions) {
             const char *e = b + block.size();
             expect_same_digit(b, e);
             ASSERT_EQ(find_any_of(b, e, structure), find_any_of_scalar(b, e, structure));
+            bool fast = false;
+            bool plain = false;
+            ASSERT_EQ(find_token_end(b, e, fast), find_token_end_scalar(b, e, plain));
+            ASSERT_EQ(fast, plain);
+            // The same byte inside a run of digits.
+            std::string run(33, '7');
+            run[at] = static_cast<char>(value);
+            fast = plain = false;
+            ASSERT_EQ(find_token_end(run.data(), run.data() + run.size(), fast),
+                      find_token_end_scalar(run.data(), run.data() + run.size(), plain))
+                << value << " at " << at;
+            ASSERT_EQ(fast, plain);
         }
     }
     // "://" at every offset, also cut short by the end of the range.
