@@ -1,6 +1,6 @@
 // hyphenate_ISBN_10 and hyphenate_ISBN_13 on arbitrary texts with arbitrary limits: either the
 // text is left as it was, or the result is shorter than the limit and keeps the text's ISBN
-// characters in order.
+// characters in order. On a lone candidate, the index's answer (place_ISBN) is the walk's.
 
 #include "fuzz_support.h"
 #include "isbn.h"
@@ -63,6 +63,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         // Only where the limit left the lone candidate free to change.
         if (limit >= 20 && std::string(spaced) != std::string(text) + " ")
             fuzz_failure("a lone candidate and the same candidate in a text disagree\n");
+        // The index's answer, where it has one, is the walk's.
+        ISBN_parts parts{};
+        ISBN_placement placement = place_ISBN(input.data(), n, parts);
+        std::string form = input;
+        if (placement == ISBN_placement::placed) {
+            form.assign(ISBN_form_length(n, parts), '?');
+            format_ISBN(input.data(), n, parts, form.data());
+        }
+        if (placement != ISBN_placement::ask_the_walk && limit >= 20 && form != text)
+            fuzz_failure("place_ISBN and the hyphenation walk disagree\n");
     }
     delete[] text;
     delete[] output;

@@ -37,26 +37,9 @@ void write_token(const char *token, std::size_t length) {
 void write_ISBN(const char *characters, std::size_t count) {
     ISBN_parts parts{};
     switch (place_ISBN(characters, count, parts)) {
-    case ISBN_placement::placed: {
-        // [prefix-]group-publisher-title-check
-        std::size_t title = count - parts.prefix - parts.group - parts.publisher - 1;
-        char *form = output_room(count + (parts.prefix != 0 ? 4 : 3));
-        // Parts are a few bytes each: a byte loop beats a call to memcpy.
-        auto part = [&](const char *from, std::size_t n) {
-            for (std::size_t i = 0; i < n; ++i)
-                *form++ = *from++;
-            *form++ = '-';
-            return from;
-        };
-        const char *from = characters;
-        if (parts.prefix != 0)
-            from = part(from, parts.prefix);
-        from = part(from, parts.group);
-        from = part(from, parts.publisher);
-        from = part(from, title);
-        *form = *from;
+    case ISBN_placement::placed:
+        format_ISBN(characters, count, parts, output_room(ISBN_form_length(count, parts)));
         return;
-    }
     case ISBN_placement::not_placed:
         write_output(characters, count);
         return;

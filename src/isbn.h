@@ -58,6 +58,15 @@ enum class ISBN_placement { placed, not_placed, ask_the_walk };
 // the text walk makes of the same candidate.
 ISBN_placement place_ISBN(const char *characters, std::size_t count, ISBN_parts &parts);
 
+// The length of the form of a placed candidate: its characters and 3 or 4 hyphens.
+constexpr std::size_t ISBN_form_length(std::size_t count, const ISBN_parts &parts) {
+    return count + (parts.prefix != 0 ? 4 : 3);
+}
+
+// Writes the form of a placed candidate, [prefix-]group-publisher-title-check, ISBN_form_length
+// bytes without a terminating NUL.
+void format_ISBN(const char *characters, std::size_t count, const ISBN_parts &parts, char *form);
+
 // Must be called after anything writes to ISBN_range, so that find_ISBN_range sees the change.
 void ISBN_range_changed();
 

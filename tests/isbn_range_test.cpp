@@ -1,5 +1,6 @@
 #include "isbn.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
@@ -175,8 +176,11 @@ TEST(ISBNRangeTable, GroupsRowForRow) {
     }
 }
 
-// The index must find exactly the row that the walk in table order finds.
-TEST(FindISBNRange, AgreesWithTheWalk) {
+namespace {
+
+// Keys of 10 ISBN characters: every row's first and last keys, keys just outside each row, and
+// 30,000 random keys (X and x among them).
+std::vector<std::string> lookup_keys() {
     std::vector<std::string> keys;
     for (std::size_t i = 0; i < ISBN_RANGE_MAX && ISBN_range[i].begin != nullptr; ++i) {
         for (const char *prefix : {ISBN_range[i].begin, ISBN_range[i].end}) {
@@ -217,10 +221,45 @@ TEST(FindISBNRange, AgreesWithTheWalk) {
         }
         keys.push_back(key);
     }
-    for (const std::string &key : keys)
+    return keys;
+}
+
+} // namespace
+
+// The index must find exactly the row that the walk in table order finds.
+TEST(FindISBNRange, AgreesWithTheWalk) {
+    for (const std::string &key : lookup_keys())
         for (ISBN_rows rows : {ISBN_rows::all, ISBN_rows::prefix_978, ISBN_rows::prefix_979})
             ASSERT_EQ(find_ISBN_range(key.c_str(), rows), walk_ISBN_range(key.c_str(), rows))
                 << key << " in set " << static_cast<int>(rows);
+}
+
+// The index's answer for a lone candidate is what the text walk of hyphenation makes of it.
+TEST(PlaceISBN, AgreesWithTheHyphenationWalk) {
+    for (const std::string &key : lookup_keys()) {
+        for (const std::string &candidate : {key, "978" + key, "979" + key}) {
+            ISBN_parts parts{};
+            ISBN_placement placement = place_ISBN(candidate.data(), candidate.size(), parts);
+            char text[32];
+            char scratch[32];
+            std::memcpy(text, candidate.c_str(), candidate.size() + 1);
+            if (candidate.size() == 10)
+                hyphenate_ISBN_10(text, scratch, sizeof text);
+            else
+                hyphenate_ISBN_13(text, scratch, sizeof text);
+            ASSERT_NE(placement, ISBN_placement::ask_the_walk) << candidate;
+            if (placement == ISBN_placement::not_placed) {
+                ASSERT_EQ(text, candidate);
+                continue;
+            }
+            std::string form(ISBN_form_length(candidate.size(), parts), '?');
+            format_ISBN(candidate.data(), candidate.size(), parts, form.data());
+            ASSERT_EQ(form, text) << candidate;
+        }
+    }
+    // A prefix other than 978 and 979 is left to the walk, which also warns.
+    ISBN_parts parts{};
+    EXPECT_EQ(place_ISBN("4000201633614", 13, parts), ISBN_placement::ask_the_walk);
 }
 
 TEST(FindISBNRange, KeepsToThePrefixGroups) {
