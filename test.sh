@@ -8,7 +8,7 @@ jobs=${JOBS:-2}
 
 echo "== source format"
 if command -v clang-format >/dev/null 2>&1; then
-  clang-format --dry-run --Werror src/*.cpp src/*.h tests/*.cpp tests/*.h bench/*.cpp fuzz/*.cpp fuzz/*.h
+  clang-format --dry-run --Werror src/*.cpp src/*.h tests/*.cpp tests/*.h bench/*.cpp fuzz/*.cpp fuzz/*.h tools/*.cpp
 fi
 
 echo "== release build and tests"

@@ -12,7 +12,7 @@ seconds=${1:-60}
 merge=${2:-}
 build=build-fuzz
 work=$build/fuzz-work
-targets=(filter bibtex input hyphenate table)
+targets=(filter bibtex input hyphenate table ranges)
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_FUZZ=ON -DORVANE_TESTS=OFF >/dev/null
 cmake --build "$build" -j"${JOBS:-2}" --target "${targets[@]/#/fuzz_}" >/dev/null
@@ -40,6 +40,11 @@ grep -a -h -o -E '[0-9][0-9Xx -]{8,20}' tests/cases/*/input examples/sample.bib 
     printf '\001\020\000%s' "$line" > "$work/hyphenate/seed-$((i++))"
     printf '\000\020\000%s' "$line" > "$work/hyphenate/seed-$((i++))"
   done
+# Range exports: the small one whole, the real ones cut to the length limit.
+cp tests/fixtures/ranges/RangeMessage-small.xml "$work/ranges/seed-small"
+for f in tests/fixtures/ranges/RangeMessage-20*.xml; do
+  head -c 8000 "$f" > "$work/ranges/seed-$((i++))"
+done
 printf '0-00\0000-19\000Region name:     Test\0000-200\0000-227\000\0000201633612' > "$work/table/seed-1"
 printf '1-5\0001-3\000\00012345-6789\0001-2\000x\0001-\000-12\000\0009990180016' > "$work/table/seed-2"
 

@@ -172,7 +172,7 @@ ISBN_row_span ISBN_rows_of(ISBN_rows rows) {
     std::size_t used = 0;
     while (used < ISBN_RANGE_MAX && ISBN_range[used].begin != nullptr)
         ++used;
-    std::size_t boundary = ISBN_RANGE_979_FIRST_ROW < used ? ISBN_RANGE_979_FIRST_ROW : used;
+    std::size_t boundary = ISBN_range_979_first_row < used ? ISBN_range_979_first_row : used;
     return {rows == ISBN_rows::prefix_979 ? boundary : 0,
             rows == ISBN_rows::prefix_978 ? boundary : used};
 }

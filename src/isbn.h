@@ -17,13 +17,13 @@ constexpr std::size_t ISBN_RANGE_MAX = 2560;
 extern ISBN_range_row ISBN_range[ISBN_RANGE_MAX];
 
 // Rows before this index belong to the groups of prefix 978, the rows from it on to prefix 979.
-extern const std::size_t ISBN_RANGE_979_FIRST_ROW;
+extern std::size_t ISBN_range_979_first_row;
 
 // Which rows a lookup searches: all of them, or those of one prefix's groups.
 enum class ISBN_rows { all, prefix_978, prefix_979 };
 
 // The rows [first, last) of a set. The rows in use end at the first row without begin (or at the
-// capacity); those of prefix 979 start at ISBN_RANGE_979_FIRST_ROW.
+// capacity); those of prefix 979 start at ISBN_range_979_first_row.
 struct ISBN_row_span {
     std::size_t first;
     std::size_t last;
@@ -75,6 +75,12 @@ void ISBN_range_changed();
 // text is left as it was.
 void hyphenate_ISBN_10(char *text, char *output, std::size_t limit);
 void hyphenate_ISBN_13(char *text, char *output, std::size_t limit);
+
+struct range_message;
+
+// Replaces the table by the groups of an agency range export (see range_message.h), in table
+// order, annotated as the built-in table is but for the country codes ("??").
+void ISBN_load_range_message(const range_message &message);
 
 // Moves every text of the table to the heap and validates each row, reporting and blanking
 // malformed prefixes and non-increasing ranges on standard error.

@@ -3,7 +3,7 @@
 // clang-format off
 #include "isbn.h"
 
-const std::size_t ISBN_RANGE_979_FIRST_ROW = 1289;
+std::size_t ISBN_range_979_first_row = 1289;
 
 ISBN_range_row ISBN_range[ISBN_RANGE_MAX] = {
     {"0-00", "0-19", "Region name:     English language\tCountry code(s): ??\tLanguage group:  0\tPublisher(s):    00 - 19; 200 - 227; 2280 - 2289; 229 - 368; 3690 - 3699; 370 - 638; 6390 - 6397; 6398000 - 6399999; 640 - 644; 6450000 - 6459999; 646 - 647; 6480000 - 6489999; 649 - 654; 6550 - 6559; 656 - 699; 7000 - 8499; 85000 - 89999; 900000 - 949999; 9500000 - 9999999"},

@@ -3,10 +3,15 @@
 
 #include "diagnostics.h"
 #include "isbn.h"
+#include "range_message.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -80,7 +85,52 @@ bool same_group(const char *a, const char *b) {
     return std::strncmp(a, b, length) == 0;
 }
 
+// The texts of a table loaded at run time; a deque never moves what it holds.
+std::deque<std::string> loaded_texts;
+
+const char *keep(std::string text) {
+    return loaded_texts.emplace_back(std::move(text)).c_str();
+}
+
+// The annotation of a group's first row, in the form of the built-in table; the country code
+// needs data that only the build has.
+std::string annotation(const range_group &group) {
+    std::string publishers;
+    for (const auto &[low, high] : group.ranges)
+        publishers += (publishers.empty() ? "" : "; ") + low + " - " + high;
+    return "Region name:     " + group.name +
+           "\tCountry code(s): ??\tLanguage group:  " + group.digits +
+           "\tPublisher(s):    " + publishers;
+}
+
 } // namespace
+
+// Table order, as the generator of the built-in table has it: the groups of 978 in byte order
+// of their digits, then those of 979, each group's ranges in byte order.
+void ISBN_load_range_message(const range_message &message) {
+    std::vector<const range_group *> order;
+    for (const range_group &group : message.groups)
+        order.push_back(&group);
+    std::stable_sort(order.begin(), order.end(), [](const range_group *a, const range_group *b) {
+        return a->prefix != b->prefix ? a->prefix < b->prefix : a->digits < b->digits;
+    });
+    loaded_texts.clear();
+    std::size_t n = 0;
+    ISBN_range_979_first_row = 0;
+    for (const range_group *group : order) {
+        if (group->prefix == "978")
+            ISBN_range_979_first_row = n + group->ranges.size();
+        auto ranges = group->ranges;
+        std::sort(ranges.begin(), ranges.end());
+        for (std::size_t i = 0; i < ranges.size(); ++i, ++n)
+            ISBN_range[n] = {keep(group->digits + "-" + ranges[i].first),
+                             keep(group->digits + "-" + ranges[i].second),
+                             keep(i == 0 ? annotation(*group) : "")};
+    }
+    for (std::size_t k = n; k < ISBN_RANGE_MAX; ++k)
+        ISBN_range[k] = {nullptr, nullptr, nullptr};
+    ISBN_range_changed();
+}
 
 // Copies first, then validates, so that blanking never meets a static text. Copies made by an
 // earlier call are freed as the new ones replace them, and those of rows no longer in use too.

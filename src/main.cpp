@@ -4,10 +4,14 @@
 #include "diagnostics.h"
 #include "filter.h"
 #include "input.h"
+#include "isbn.h"
 #include "output.h"
+#include "range_message.h"
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <string_view>
 #include <unistd.h>
 
 namespace {
@@ -25,6 +29,7 @@ constexpr const char *HELP_TEXT =
     "\n"
     "Without arguments, filter lines from stdin to stdout.\n"
     "With a leading --bibtex, change only the values of ISBN fields of BibTeX entries.\n"
+    "With a leading --ranges=FILE, hyphenate by the agency's RangeMessage.xml at FILE.\n"
     "\n"
     "After careful comparison of input and output streams, it may be safe to\n"
     "apply this program to most BibTeX files.\n";
@@ -52,21 +57,37 @@ void filter_arguments(int first, int argc, char **argv, bool bibtex) {
     }
 }
 
+// Replaces the built-in range table by the export at path, or ends the run before any output.
+void load_ranges(const char *path) {
+    range_message message;
+    std::string fault = read_range_message(path, message);
+    if (!fault.empty())
+        report_fatal(fault.c_str());
+    ISBN_load_range_message(message);
+}
+
 } // namespace
 
-// The leading options choose the mode; the texts after them, if any, are filtered instead of
-// standard input.
+// The leading options, in any order, choose the mode and the ranges; the texts after them, if
+// any, are filtered instead of standard input.
 int main(int argc, char **argv) {
+    constexpr std::string_view RANGES = "--ranges=";
     bool bibtex = false;
+    const char *ranges = nullptr;
     int first = 1;
     for (; first < argc; ++first) {
         if (std::strcmp(argv[first], "--bibtex") == 0)
             bibtex = true;
+        else if (std::string_view(argv[first]).substr(0, RANGES.size()) == RANGES)
+            ranges = argv[first] + RANGES.size();
         else
             break;
     }
     line_number = 0;
     start_output();
+    if (ranges != nullptr && (first == argc || (std::strcmp(argv[first], "--help") != 0 &&
+                                                std::strcmp(argv[first], "--version") != 0)))
+        load_ranges(ranges);
     if (first < argc) {
         filter_arguments(first, argc, argv, bibtex);
     } else {

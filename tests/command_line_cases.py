@@ -1,4 +1,9 @@
 """The command line: arguments, options where they stand, the help text and the version line."""
+import os
+
+RANGES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fixtures", "ranges")
+SMALL = os.path.join(RANGES, "RangeMessage-small.xml")
+MISSING = os.path.join(RANGES, "missing.xml")
 
 HELP = (b"orvane [ --help ] [ --version ] [ arguments ]\n"
         b"\n"
@@ -9,6 +14,7 @@ HELP = (b"orvane [ --help ] [ --version ] [ arguments ]\n"
         b"\n"
         b"Without arguments, filter lines from stdin to stdout.\n"
         b"With a leading --bibtex, change only the values of ISBN fields of BibTeX entries.\n"
+        b"With a leading --ranges=FILE, hyphenate by the agency's RangeMessage.xml at FILE.\n"
         b"\n"
         b"After careful comparison of input and output streams, it may be safe to\n"
         b"apply this program to most BibTeX files.\n")
@@ -37,6 +43,22 @@ CASES = [
      b"@book{k, isbn = {0-201-63361-2}}\n0201633612\n", b"", 0),
     ("bibtex then help", ["--bibtex", "--help"], b"", HELP, b"", 0),
     ("bibtex then version", ["--bibtex", "--version"], b"", VERSION, b"", 0),
+    # --ranges=FILE: the export's ranges instead of the built-in ones, with --bibtex in either
+    # order; a bad export ends the run before any output; --help and --version need none.
+    ("built-in ranges", ["9789969500127", "9969500120"], b"", b"9789969500127 9969500120\n", b"", 0),
+    ("ranges from an export", ["--ranges=" + SMALL, "9789969500127", "9969500120"], b"",
+     b"978-9969-500-12-7 9969-500-12-0\n", b"", 0),
+    ("ranges and bibtex", ["--ranges=" + SMALL, "--bibtex"], b"@book{k, isbn = {9789969500127}}\n",
+     b"@book{k, isbn = {978-9969-500-12-7}}\n", b"", 0),
+    ("bibtex and ranges", ["--bibtex", "--ranges=" + SMALL, "@book{k, isbn = {9789969500127}}"], b"",
+     b"@book{k, isbn = {978-9969-500-12-7}}\n", b"", 0),
+    ("ranges missing", ["--ranges=" + MISSING, "0201633612"], b"0201633612\n", b"",
+     b"?? " + MISSING.encode() + b": No such file or directory\n", 1),
+    ("ranges missing, standard input", ["--ranges=" + MISSING], b"0201633612\n", b"",
+     b"?? " + MISSING.encode() + b": No such file or directory\n", 1),
+    ("ranges not read for help", ["--ranges=" + MISSING, "--help"], b"", HELP, b"", 0),
+    ("ranges after a text", ["0201633612", "--ranges=" + SMALL], b"",
+     b"0-201-63361-2 --ranges=" + SMALL.encode() + b"\n", b"", 0),
     ("bibtex argument left open", ["--bibtex", "@book{k, isbn = {0201633612}", "x"], b"",
      b"@book{k, isbn = {0-201-63361-2} x\n",
      b"-:0:BibTeX entry not closed at the end of the input.\n", 0),

@@ -68,8 +68,8 @@ TEST(ISBNRangeTable, HoldsTheGroupsInTableOrder) {
     }
     EXPECT_EQ(got, want);
     EXPECT_EQ(rows, 1305u);
-    EXPECT_STREQ(ISBN_range[ISBN_RANGE_979_FIRST_ROW].begin, "10-00");
-    EXPECT_STREQ(ISBN_range[ISBN_RANGE_979_FIRST_ROW - 1].begin, "99987-850");
+    EXPECT_STREQ(ISBN_range[ISBN_range_979_first_row].begin, "10-00");
+    EXPECT_STREQ(ISBN_range[ISBN_range_979_first_row - 1].begin, "99987-850");
 }
 
 TEST(ISBNRangeTable, GroupsRowForRow) {

@@ -50,11 +50,11 @@ def main():
             prefix, digits = key.split("-")
             if not value["ranges"]:
                 continue
-            code = country_codes.country_code(prefix, digits, value["name"], iso_names)
+            code = country_codes.country_code(prefix, digits, value["name"], iso_names) or "??"
             groups.append(isbn_ranges.Group(prefix, digits, code, value["name"],
                                             [tuple(r) for r in value["ranges"]]))
         isbn_ranges.check(groups)
-    except (country_codes.CountryCodeError, isbn_ranges.DataError) as e:
+    except isbn_ranges.DataError as e:
         sys.exit(f"convert_isbn3_groups: {e}")
     isbn_ranges.write(args.output, args.edition, groups)
 

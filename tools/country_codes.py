@@ -27,10 +27,6 @@ OVERRIDES = {
 }
 
 
-class CountryCodeError(Exception):
-    pass
-
-
 def load_iso_names(path=ISO_3166_1):
     with open(path, encoding="utf-8") as f:
         countries = json.load(f)["3166-1"]
@@ -43,14 +39,10 @@ def load_iso_names(path=ISO_3166_1):
 
 
 def country_code(prefix, group, name, iso_names):
-    """Returns the code for one group, or raises CountryCodeError naming the group."""
+    """Returns the code for one group: "??" for a group without a country, None where the
+    name is not known."""
     if prefix == "978" and group in NO_COUNTRY:
         return "??"
     if name in OVERRIDES:
         return OVERRIDES[name]
-    code = iso_names.get(name.casefold())
-    if code is None:
-        raise CountryCodeError(
-            f"no country code for group {prefix}-{group} ({name!r}): add it to OVERRIDES "
-            f"in tools/country_codes.py")
-    return code
+    return iso_names.get(name.casefold())

@@ -67,7 +67,7 @@ def generate(edition, groups):
         "// clang-format off",
         '#include "isbn.h"',
         "",
-        f"const std::size_t ISBN_RANGE_979_FIRST_ROW = {first_979};",
+        f"std::size_t ISBN_range_979_first_row = {first_979};",
         "",
         "ISBN_range_row ISBN_range[ISBN_RANGE_MAX] = {",
         *rows,
