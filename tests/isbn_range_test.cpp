@@ -1,6 +1,9 @@
 #include "isbn.h"
 
+#include "test_support.h"
 #include <cstring>
+
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
@@ -30,150 +33,71 @@ TEST(CompareISBNRange, BelowInsideAbove) {
             << c.begin << " " << c.candidate << " " << c.end;
 }
 
-// The row order the lookup depends on: every group begins with its annotated row, 978 groups
-// in byte order, then the 979 groups 10, 11, 12 and 8.
-TEST(ISBNRangeTable, HoldsTheGroupsInTableOrder) {
-    const char *expected_groups[] = {
-        "0",   "1",   "2",   "3",   "4",   "5",   "600", "601", "602", "603", "604", "605",
-        "606", "607", "608", "609", "612", "613", "614", "615", "616", "617", "618", "619",
-        "620", "621", "622", "623", "624", "625", "626", "65",  "7",   "80",  "81",  "82",
-        "83",  "84",  "85",  "86",  "87",  "88",  "89",  "90",  "91",  "92",  "93",  "94"};
-    std::vector<std::string> want(std::begin(expected_groups), std::end(expected_groups));
-    auto add_range = [&](int low, int high) {
-        for (int g = low; g <= high; ++g)
-            want.push_back(std::to_string(g));
-    };
-    add_range(950, 989);
-    add_range(9914, 9968);
-    add_range(9970, 9989);
-    for (const char *g : {"99901", "99903", "99904", "99905", "99906", "99908"})
-        want.push_back(g);
-    add_range(99909, 99950);
-    add_range(99952, 99983);
-    for (const char *g : {"99985", "99986", "99987", "10", "11", "12", "8"})
-        want.push_back(g);
-    ASSERT_EQ(want.size(), 250u);
+namespace {
 
-    std::vector<std::string> got;
+// The data file's groups in table order: the 978 groups in byte order of their digits, then the
+// 979 groups likewise.
+std::vector<data_group> groups_in_table_order() {
+    std::vector<data_group> groups = read_range_data();
+    std::stable_sort(groups.begin(), groups.end(), [](const data_group &a, const data_group &b) {
+        return a.prefix != b.prefix ? a.prefix < b.prefix : a.digits < b.digits;
+    });
+    return groups;
+}
+
+} // namespace
+
+// The row order the lookup depends on: every group of the data file in table order, each
+// beginning with its annotated row, and the 979 rows from ISBN_range_979_first_row on.
+TEST(ISBNRangeTable, HoldsTheGroupsInTableOrder) {
+    std::vector<data_group> groups = groups_in_table_order();
+    ASSERT_FALSE(groups.empty()) << "cannot read the data file";
+    std::vector<std::string> want;
+    std::size_t rows_978 = 0;
     std::size_t rows = 0;
-    for (; rows < ISBN_RANGE_MAX && ISBN_range[rows].begin != nullptr; ++rows) {
-        std::string begin = ISBN_range[rows].begin;
-        std::string group = begin.substr(0, begin.find('-'));
+    for (const data_group &g : groups) {
+        want.push_back(g.prefix + "-" + g.digits);
+        rows += g.ranges.size();
+        rows_978 += g.prefix == "978" ? g.ranges.size() : 0;
+    }
+    std::vector<std::string> got;
+    std::size_t n = 0;
+    for (; n < ISBN_RANGE_MAX && ISBN_range[n].begin != nullptr; ++n) {
+        std::string begin = ISBN_range[n].begin;
+        std::string group =
+            (n < ISBN_range_979_first_row ? "978-" : "979-") + begin.substr(0, begin.find('-'));
         if (got.empty() || got.back() != group) {
             got.push_back(group);
-            EXPECT_STRNE(ISBN_range[rows].countries, "") << begin;
+            EXPECT_STRNE(ISBN_range[n].countries, "") << begin;
         } else {
-            EXPECT_STREQ(ISBN_range[rows].countries, "") << begin;
+            EXPECT_STREQ(ISBN_range[n].countries, "") << begin;
         }
     }
     EXPECT_EQ(got, want);
-    EXPECT_EQ(rows, 1305u);
-    EXPECT_STREQ(ISBN_range[ISBN_range_979_first_row].begin, "10-00");
-    EXPECT_STREQ(ISBN_range[ISBN_range_979_first_row - 1].begin, "99987-850");
+    EXPECT_EQ(n, rows);
+    EXPECT_EQ(ISBN_range_979_first_row, rows_978);
 }
 
+// Each group's rows are the data file's ranges in byte order, and its first row carries the
+// annotation: region, country code, group digits and the list of its publisher ranges.
 TEST(ISBNRangeTable, GroupsRowForRow) {
-    struct {
-        const char *group;
-        const char *annotation;
-    } groups[] = {
-        {"0", "Region name:     English language\tCountry code(s): ??\tLanguage group:  "
-              "0\tPublisher(s):    "
-              "00 - 19; 200 - 227; 2280 - 2289; 229 - 368; 3690 - 3699; 370 - 638; 6390 - 6397; "
-              "6398000 - "
-              "6399999; 640 - 644; 6450000 - 6459999; 646 - 647; 6480000 - 6489999; 649 - 654; "
-              "6550 - 6559; "
-              "656 - 699; 7000 - 8499; 85000 - 89999; 900000 - 949999; 9500000 - 9999999"},
-        {"1",
-         "Region name:     English language\tCountry code(s): ??\tLanguage group:  "
-         "1\tPublisher(s):    "
-         "000 - 009; 01 - 02; 030 - 034; 0350 - 0399; 04 - 06; 0700 - 0999; 100 - 397; 3980 - "
-         "5499; "
-         "55000 - 64999; 6500 - 6799; 68000 - 68599; 6860 - 7139; 714 - 716; 7170 - 7319; 7320000 "
-         "- "
-         "7399999; 74000 - 77499; 7750000 - 7753999; 77540 - 77639; 7764000 - 7764999; 77650 - "
-         "77699; "
-         "7770000 - 7782999; 77830 - 78999; 7900 - 7999; 80000 - 80049; 80050 - 80499; 80500 - "
-         "83799; "
-         "8380000 - 8384999; 83850 - 86719; 8672 - 8675; 86760 - 86979; 869800 - 915999; 9160000 - "
-         "9165059; 916506 - 972999; 9730 - 9877; 987800 - 991149; 9911500 - 9911999; 991200 - "
-         "998989; "
-         "9989900 - 9999999"},
-        {"2", "Region name:     French language\tCountry code(s): ??\tLanguage group:  "
-              "2\tPublisher(s):    "
-              "00 - 19; 200 - 349; 35000 - 39999; 400 - 489; 490000 - 494999; 495 - 495; 4960 - "
-              "4966; 49670 - "
-              "49699; 497 - 699; 7000 - 8399; 84000 - 89999; 900000 - 919799; 91980 - 91980; "
-              "919810 - 919942; "
-              "9199430 - 9199689; 919969 - 949999; 9500000 - 9999999"},
-        {"600", "Region name:     Iran\tCountry code(s): IR\tLanguage group:  600\tPublisher(s):   "
-                " 00 - 09; "
-                "100 - 499; 5000 - 8999; 90000 - 98679; 9868 - 9929; 993 - 995; 99600 - 99999"},
-        {"65", "Region name:     Brazil\tCountry code(s): BR\tLanguage group:  65\tPublisher(s):   "
-               " 00 - 01; "
-               "250 - 299; 300 - 302; 5000 - 5129; 5500 - 5999; 80000 - 81824; 86000 - 89999; "
-               "900000 - 902449; "
-               "990000 - 999999"},
-        {"7", "Region name:     China, People's Republic\tCountry code(s): CN\tLanguage group:  "
-              "7\tPublisher(s):    "
-              "00 - 09; 100 - 499; 5000 - 7999; 80000 - 89999; 900000 - 999999"},
-        {"80", "Region name:     former Czechoslovakia\tCountry code(s): ??\tLanguage group:  "
-               "80\tPublisher(s):    "
-               "00 - 19; 200 - 699; 7000 - 8499; 85000 - 89999; 900000 - 998999; 99900 - 99999"},
-        {"82", "Region name:     Norway\tCountry code(s): NO\tLanguage group:  82\tPublisher(s):   "
-               " 00 - 19; "
-               "200 - 689; 690000 - 699999; 7000 - 8999; 90000 - 98999; 990000 - 999999"},
-        {"87", "Region name:     Denmark\tCountry code(s): DK\tLanguage group:  87\tPublisher(s):  "
-               "  00 - 29; "
-               "400 - 649; 7000 - 7999; 85000 - 94999; 970000 - 999999"},
-        {"9914", "Region name:     Kenya\tCountry code(s): KE\tLanguage group:  "
-                 "9914\tPublisher(s):    40 - 44; "
-                 "700 - 749; 9850 - 9999"},
-        {"99901",
-         "Region name:     Bahrain\tCountry code(s): BH\tLanguage group:  99901\tPublisher(s):    "
-         "00 - 49; 500 - 799; 80 - 99"},
-        {"99987", "Region name:     Luxembourg\tCountry code(s): LU\tLanguage group:  "
-                  "99987\tPublisher(s):    "
-                  "850 - 999"},
-        {"10", "Region name:     France\tCountry code(s): FR\tLanguage group:  10\tPublisher(s):   "
-               " 00 - 19; "
-               "200 - 699; 7000 - 8999; 90000 - 97599; 976000 - 999999"},
-        {"11", "Region name:     Korea, Republic\tCountry code(s): KR\tLanguage group:  "
-               "11\tPublisher(s):    "
-               "00 - 24; 250 - 549; 5500 - 8499; 85000 - 94999; 950000 - 999999"},
-        {"12", "Region name:     Italy\tCountry code(s): IT\tLanguage group:  12\tPublisher(s):    "
-               "200 - 299; "
-               "5950 - 5999; 80000 - 84999"},
-        {"8", "Region name:     United States\tCountry code(s): US\tLanguage group:  "
-              "8\tPublisher(s):    "
-              "200 - 219; 5500 - 7499; 9850000 - 9850009"},
-    };
-    for (const auto &g : groups) {
-        // The annotated row of this group, found in table order (group 8's comes last).
-        std::size_t row = 0;
-        while (!(ISBN_range[row].countries == std::string(g.annotation)))
-            ASSERT_LT(++row, 1305u) << "no row annotated for group " << g.group;
-        // The publisher list of the annotation spells out the group's rows in order.
-        std::string list = std::string(g.annotation)
-                               .substr(std::string(g.annotation).rfind("Publisher(s):    ") + 17);
-        std::size_t at = 0;
-        for (;;) {
-            std::size_t dash = list.find(" - ", at);
-            std::size_t stop = list.find("; ", dash);
-            std::string low = list.substr(at, dash - at);
-            std::string high = list.substr(dash + 3, stop == std::string::npos ? std::string::npos
-                                                                               : stop - dash - 3);
-            EXPECT_EQ(ISBN_range[row].begin, std::string(g.group) + "-" + low);
-            EXPECT_EQ(ISBN_range[row].end, std::string(g.group) + "-" + high);
-            ++row;
-            if (stop == std::string::npos)
-                break;
-            at = stop + 2;
+    std::size_t row = 0;
+    for (data_group g : groups_in_table_order()) {
+        std::sort(g.ranges.begin(), g.ranges.end());
+        std::string publishers;
+        for (const auto &[low, high] : g.ranges)
+            publishers += (publishers.empty() ? "" : "; ") + low + " - " + high;
+        std::string annotation = "Region name:     " + g.name + "\tCountry code(s): " + g.country +
+                                 "\tLanguage group:  " + g.digits +
+                                 "\tPublisher(s):    " + publishers;
+        for (std::size_t i = 0; i < g.ranges.size(); ++i, ++row) {
+            ASSERT_NE(ISBN_range[row].begin, nullptr) << "the table ends in group " << g.digits;
+            EXPECT_EQ(ISBN_range[row].begin, g.digits + "-" + g.ranges[i].first);
+            EXPECT_EQ(ISBN_range[row].end, g.digits + "-" + g.ranges[i].second);
+            EXPECT_EQ(ISBN_range[row].countries, i == 0 ? annotation : "");
         }
-        std::string next = ISBN_range[row].begin == nullptr ? "" : ISBN_range[row].begin;
-        EXPECT_NE(next.substr(0, next.find('-')), g.group)
-            << "group " << g.group << " has more rows";
     }
+    EXPECT_EQ(ISBN_range[row].begin, nullptr);
 }
 
 namespace {

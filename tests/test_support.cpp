@@ -3,7 +3,9 @@
 #include "diagnostics.h"
 #include "filter.h"
 
+#include <fstream>
 #include <random>
+#include <sstream>
 
 captured_output filter_one(const std::string &text) {
     line_number = 0;
@@ -84,4 +86,30 @@ std::string random_lines(unsigned seed, int count) {
             out += '\n';
     }
     return out;
+}
+
+std::vector<data_group> read_range_data() {
+    std::ifstream data(ORVANE_SOURCE_DIR "/data/isbn-ranges.txt");
+    std::vector<data_group> groups;
+    std::string line;
+    while (std::getline(data, line)) {
+        if (line.rfind("group ", 0) == 0) {
+            // group PREFIX-GROUP COUNTRY NAME
+            data_group g;
+            std::istringstream words(line.substr(6));
+            std::string prefixed;
+            words >> prefixed >> g.country;
+            g.prefix = prefixed.substr(0, 3);
+            g.digits = prefixed.substr(4);
+            std::getline(words >> std::ws, g.name);
+            groups.push_back(g);
+        } else if (line.rfind("  ", 0) == 0) {
+            std::istringstream words(line);
+            std::string low;
+            std::string high;
+            words >> low >> high;
+            groups.back().ranges.emplace_back(low, high);
+        }
+    }
+    return groups;
 }
