@@ -5,7 +5,7 @@
 
 #include <array>
 
-namespace characters {
+namespace byte_class {
 
 enum : unsigned char { ISBN = 1, TOKEN = 2 };
 
@@ -31,19 +31,19 @@ constexpr std::array<unsigned char, 256> make_values() {
 
 inline constexpr std::array<unsigned char, 256> values = make_values();
 
-} // namespace characters
+} // namespace byte_class
 
 // A digit, 'x' or 'X'.
 constexpr bool is_ISBN_character(char c) {
-    return (characters::classes[static_cast<unsigned char>(c)] & characters::ISBN) != 0;
+    return (byte_class::classes[static_cast<unsigned char>(c)] & byte_class::ISBN) != 0;
 }
 
 // A byte that continues a candidate token: an ISBN character or a hyphen.
 constexpr bool is_token_byte(char c) {
-    return (characters::classes[static_cast<unsigned char>(c)] & characters::TOKEN) != 0;
+    return (byte_class::classes[static_cast<unsigned char>(c)] & byte_class::TOKEN) != 0;
 }
 
 // The value of an ISBN character in check-digit arithmetic: 10 for 'x' and 'X'.
 constexpr int ISBN_character_value(char c) {
-    return characters::values[static_cast<unsigned char>(c)];
+    return byte_class::values[static_cast<unsigned char>(c)];
 }
