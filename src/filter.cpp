@@ -80,7 +80,8 @@ void process_token(scan_state &state, const char *token, std::size_t length, con
 // The scan of text that holds no "://": each digit starts a candidate token of at most
 // TOKEN_MAX bytes; everything else stays in the unwritten stretch. The newlines passed on the
 // way keep line_number current, so a warning always quotes its line.
-void filter_span(scan_state &state, const char *p, const char *end) {
+void filter_span(scan_state &state, const char *p, const char *end, bool url_lines = false) {
+    const char *checked = p; // the lines before this hold no "://"
     while (p < end) {
         std::size_t newlines = 0;
         const char *digit = find_digit(p, end, newlines);
@@ -88,6 +89,29 @@ void filter_span(scan_state &state, const char *p, const char *end) {
             line_number += static_cast<std::int64_t>(newlines);
         if (digit == end)
             break;
+        if (url_lines && digit >= checked) {
+            // The first token of a line decides for the whole line: its "://" test looks at the
+            // line from its start (the span starts at a line start) to its newline. A line right
+            // after the last one tested starts where that one ended.
+            const char *line_start = checked;
+            if (newlines != 1 || p >= checked) {
+                const char *before = find_last_newline(p, digit);
+                line_start = before == nullptr ? p : before + 1;
+            }
+            const char *stop = find_newline_or_url_mark(line_start, end);
+            bool url = stop != end && *stop == ':';
+            if (url)
+                stop = static_cast<const char *>(
+                    std::memchr(stop, '\n', static_cast<std::size_t>(end - stop)));
+            const char *line_end = stop == nullptr || stop == end ? end : stop + 1;
+            if (url) {
+                if (state.counting && line_end[-1] == '\n')
+                    line_number += 1;
+                p = line_end;
+                continue;
+            }
+            checked = line_end;
+        }
         const char *limit =
             end - digit > static_cast<std::ptrdiff_t>(TOKEN_MAX) ? digit + TOKEN_MAX : end;
         bool hyphen = false;
@@ -188,32 +212,16 @@ void filter_text(const char *text) {
     filter_text(text, std::strlen(text));
 }
 
-// Lines that hold "://" are found by one search over the whole block and left in the unwritten
-// stretch as they are; the text between them is scanned as one span, since no token can cross
-// a newline. line_number is the number of the line being scanned, and of the last line at the
-// end.
+// Lines are looked at for "://" only where they hold a token, so that text without digits is
+// passed over in one scan; no token can cross a newline. line_number is the number of the line
+// being scanned, and of the last line at the end.
 void filter_lines(const char *text, std::size_t length) {
     if (length == 0)
         return;
-    const char *p = text;
     const char *end = text + length;
     line_number += 1;
     scan_state state{text, true};
-    while (p < end) {
-        const char *url = find_url_mark(p, end);
-        if (url == end) {
-            filter_span(state, p, end);
-            break;
-        }
-        const char *before = find_last_newline(p, url);
-        const char *line_start = before == nullptr ? p : before + 1;
-        const void *after = std::memchr(url, '\n', static_cast<std::size_t>(end - url));
-        const char *line_end = after == nullptr ? end : static_cast<const char *>(after) + 1;
-        filter_span(state, p, line_start);
-        if (line_end[-1] == '\n')
-            line_number += 1;
-        p = line_end;
-    }
+    filter_span(state, text, end, true);
     catch_up(state, end);
     if (end[-1] == '\n')
         line_number -= 1;

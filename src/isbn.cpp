@@ -204,22 +204,6 @@ const ISBN_range_row *walk_ISBN_range(const char *key, ISBN_rows rows) {
     return nullptr;
 }
 
-// Parts are a few bytes each: a byte loop beats a call to memcpy.
-void format_ISBN(const char *characters, std::size_t count, const ISBN_parts &parts, char *form) {
-    std::size_t title = count - parts.prefix - parts.group - parts.publisher - 1;
-    auto part = [&](std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i)
-            *form++ = *characters++;
-        *form++ = '-';
-    };
-    if (parts.prefix != 0)
-        part(parts.prefix);
-    part(parts.group);
-    part(parts.publisher);
-    part(title);
-    *form = *characters;
-}
-
 // The key is the candidate itself, looked up among the 978 groups.
 void hyphenate_ISBN_10(char *text, char *output, std::size_t limit) {
     hyphenate(ISBN_10, text, output, limit);

@@ -64,8 +64,23 @@ constexpr std::size_t ISBN_form_length(std::size_t count, const ISBN_parts &part
 }
 
 // Writes the form of a placed candidate, [prefix-]group-publisher-title-check, ISBN_form_length
-// bytes without a terminating NUL.
-void format_ISBN(const char *characters, std::size_t count, const ISBN_parts &parts, char *form);
+// bytes without a terminating NUL. Inline, and parts copied by byte loops: the filter calls it
+// for every ISBN, and its parts are a few bytes each.
+inline void format_ISBN(const char *characters, std::size_t count, const ISBN_parts &parts,
+                        char *form) {
+    std::size_t title = count - parts.prefix - parts.group - parts.publisher - 1;
+    auto part = [&](std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i)
+            *form++ = *characters++;
+        *form++ = '-';
+    };
+    if (parts.prefix != 0)
+        part(parts.prefix);
+    part(parts.group);
+    part(parts.publisher);
+    part(title);
+    *form = *characters;
+}
 
 // Must be called after anything writes to ISBN_range, so that find_ISBN_range sees the change.
 void ISBN_range_changed();

@@ -92,7 +92,9 @@ int main(int argc, char **argv) {
         filter_arguments(first, argc, argv, bibtex);
     } else {
         refuse_input_that_is_output();
-        filter_input(STDIN_FILENO, bibtex ? filter_bibtex_lines : filter_lines, read);
+        block_filter filter = bibtex ? filter_bibtex_lines : filter_lines;
+        if (!filter_mapped_input(STDIN_FILENO, filter))
+            filter_input(STDIN_FILENO, filter, read);
         if (bibtex)
             finish_bibtex_input();
     }

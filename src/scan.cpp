@@ -18,6 +18,13 @@ const char *find_url_mark_scalar(const char *begin, const char *end) {
     return end;
 }
 
+const char *find_newline_or_url_mark_scalar(const char *begin, const char *end) {
+    for (const char *p = begin; p < end; ++p)
+        if (*p == '\n' || (end - p >= 3 && p[0] == ':' && p[1] == '/' && p[2] == '/'))
+            return p;
+    return end;
+}
+
 const char *find_token_end_scalar(const char *begin, const char *end, bool &hyphen) {
     const char *p = begin;
     for (; p < end && ((*p >= '0' && *p <= '9') || *p == 'x' || *p == 'X' || *p == '-'); ++p)
@@ -118,6 +125,26 @@ const char *find_url_mark(const char *begin, const char *end) {
     return find_url_mark_scalar(p, end);
 }
 
+// As find_url_mark, with newlines matched in the first load.
+const char *find_newline_or_url_mark(const char *begin, const char *end) {
+    const __m128i colon = _mm_set1_epi8(':');
+    const __m128i slash = _mm_set1_epi8('/');
+    const __m128i newline = _mm_set1_epi8('\n');
+    const char *p = begin;
+    for (; end - p >= 18; p += 16) {
+        __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 1));
+        __m128i third = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 2));
+        __m128i url = _mm_and_si128(
+            _mm_cmpeq_epi8(first, colon),
+            _mm_and_si128(_mm_cmpeq_epi8(second, slash), _mm_cmpeq_epi8(third, slash)));
+        int mask = _mm_movemask_epi8(_mm_or_si128(url, _mm_cmpeq_epi8(first, newline)));
+        if (mask != 0)
+            return p + __builtin_ctz(static_cast<unsigned>(mask));
+    }
+    return find_newline_or_url_mark_scalar(p, end);
+}
+
 // Sixteen bytes at a time: digits by one signed comparison as in find_digit, 'x' and 'X' by
 // one comparison after setting the case bit, hyphens by another. Tokens are short, so the
 // first block usually ends the run.
@@ -183,6 +210,10 @@ std::size_t count_newlines(const char *begin, const char *end) {
 }
 
 #else
+
+const char *find_newline_or_url_mark(const char *begin, const char *end) {
+    return find_newline_or_url_mark_scalar(begin, end);
+}
 
 const char *find_token_end(const char *begin, const char *end, bool &hyphen) {
     return find_token_end_scalar(begin, end, hyphen);

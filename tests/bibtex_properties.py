@@ -13,6 +13,7 @@ import os
 import random
 import subprocess
 import sys
+import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
 from check_digits import check10, check13  # noqa: E402
@@ -138,6 +139,14 @@ def run(args, stdin=b""):
 
 
 out, err = run(["--bibtex"], data)
+# The same through a file, which orvane maps instead of reading.
+with tempfile.NamedTemporaryFile() as f:
+    f.write(data)
+    f.flush()
+    with open(f.name, "rb") as stdin:
+        mapped = subprocess.run([ORVANE, "--bibtex"], stdin=stdin, capture_output=True)
+if (mapped.stdout, mapped.stderr) != (out, err):
+    fail("a file and a pipe give different results")
 if out.replace(b"-", b"") != data.replace(b"-", b""):
     fail("the output differs from the input in more than hyphens")
 changed = 0

@@ -13,6 +13,7 @@ import random
 import re
 import subprocess
 import sys
+import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
 from check_digits import check10, check13  # noqa: E402
@@ -79,6 +80,15 @@ text = b"\n".join(lines) + b"\n"
 failures = 0
 
 out, err = run([], text)
+# The same through a file, which orvane maps instead of reading.
+with tempfile.NamedTemporaryFile() as f:
+    f.write(text)
+    f.flush()
+    with open(f.name, "rb") as stdin:
+        mapped = subprocess.run([ORVANE], stdin=stdin, capture_output=True)
+if (mapped.stdout, mapped.stderr) != (out, err):
+    failures += 1
+    print("a file and a pipe give different results")
 if out.replace(b"-", b"") != text.replace(b"-", b""):
     failures += 1
     print("hyphen property: the output differs from the input in more than hyphens")

@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""Runs the orvane binary on one case directory and compares its results byte for byte.
+"""Runs the orvane binary on one case directory and compares its results byte for byte. A case
+with an input runs twice: with the input file as standard input (which orvane maps) and through
+a pipe (which it reads).
 
 A case directory holds:
   args             the arguments, one a line (an empty line is an empty argument); absent: none
@@ -27,26 +29,43 @@ def main():
     if os.path.exists(os.path.join(case, "args")):
         text = read(os.path.join(case, "args")).decode("utf-8")
         args = text[:-1].split("\n") if text.endswith("\n") else text.split("\n")
+    stdout_full = os.path.exists(os.path.join(case, "stdout-full"))
+    input_path = os.path.join(case, "input")
     if os.path.exists(os.path.join(case, "stdin-directory")):
-        stdin = os.open(case, os.O_RDONLY)
-    elif os.path.exists(os.path.join(case, "input")):
-        stdin = os.open(os.path.join(case, "input"), os.O_RDONLY)
+        ways = ["directory"]
+    elif os.path.exists(input_path):
+        ways = ["file", "pipe"]
     else:
-        stdin = os.open(os.devnull, os.O_RDONLY)
-    stdout = open("/dev/full", "wb") if os.path.exists(os.path.join(case, "stdout-full")) else subprocess.PIPE
-    result = subprocess.run([binary] + args, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE)
-    os.close(stdin)
-    got = {
-        "stdout": result.stdout or b"",
-        "stderr": result.stderr,
-        "status": str(result.returncode).encode() + b"\n",
-    }
+        ways = ["none"]
     failed = False
-    for name, value in got.items():
-        want = read(os.path.join(case, "expected." + name), b"0\n" if name == "status" else b"")
-        if value != want:
-            failed = True
-            sys.stderr.write(f"{case}: {name} differs\n--- expected\n{want!r}\n--- got\n{value!r}\n")
+    for way in ways:
+        feed = None
+        if way == "directory":
+            stdin = os.open(case, os.O_RDONLY)
+        elif way == "file":
+            stdin = os.open(input_path, os.O_RDONLY)
+        elif way == "pipe":
+            stdin = None
+            feed = read(input_path)
+        else:
+            stdin = os.open(os.devnull, os.O_RDONLY)
+        stdout = open("/dev/full", "wb") if stdout_full else subprocess.PIPE
+        if feed is None:
+            result = subprocess.run([binary] + args, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE)
+        else:
+            result = subprocess.run([binary] + args, input=feed, stdout=stdout, stderr=subprocess.PIPE)
+        if isinstance(stdin, int):
+            os.close(stdin)
+        got = {
+            "stdout": result.stdout or b"",
+            "stderr": result.stderr,
+            "status": str(result.returncode).encode() + b"\n",
+        }
+        for name, value in got.items():
+            want = read(os.path.join(case, "expected." + name), b"0\n" if name == "status" else b"")
+            if value != want:
+                failed = True
+                sys.stderr.write(f"{case} ({way}): {name} differs\n--- expected\n{want!r}\n--- got\n{value!r}\n")
     return 1 if failed else 0
 
 
