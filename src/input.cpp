@@ -111,7 +111,7 @@ bool filter_mapped_input(int descriptor, block_filter filter) {
         off_t start = offset - offset % page;
         auto length =
             static_cast<std::size_t>(std::min<off_t>(static_cast<off_t>(window), size - start));
-        void *map = mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, descriptor, start);
+        void *map = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, descriptor, start);
         if (map == MAP_FAILED) {
             if (!mapped_before)
                 return false;

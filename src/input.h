@@ -20,7 +20,7 @@ using read_function = ssize_t (*)(int descriptor, void *buffer, std::size_t coun
 // A regular file is mapped in windows of whole lines of at least this size (a multiple of the
 // page size); tests build with the smallest.
 #ifndef ORVANE_MAP_WINDOW
-#define ORVANE_MAP_WINDOW (256 * 1024)
+#define ORVANE_MAP_WINDOW (128 * 1024)
 #endif
 
 // Refuses, as a fatal error, standard input and standard output that are one regular file

@@ -6,9 +6,8 @@
 #include <cerrno>
 #include <cstring>
 #include <expat.h>
-#include <fstream>
+#include <cstdio>
 #include <initializer_list>
-#include <iterator>
 
 namespace {
 
@@ -224,12 +223,20 @@ std::string parse_range_message(const char *text, std::size_t length, const std:
     return "";
 }
 
+// Read with stdio, not a C++ stream: the streams would bring the C++ locale machinery into the
+// program and its start-up.
 std::string read_range_message(const std::string &path, range_message &message) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
         return path + ": " + std::strerror(errno);
-    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (file.bad())
-        return path + ": " + std::strerror(errno);
+    std::string text;
+    char chunk[65536];
+    std::size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        text.append(chunk, got);
+    int error = std::ferror(file) ? errno : 0;
+    std::fclose(file);
+    if (error != 0)
+        return path + ": " + std::strerror(error);
     return parse_range_message(text.data(), text.size(), path, message);
 }
