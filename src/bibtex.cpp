@@ -191,6 +191,42 @@ void open_entry(parser &state, char opening) {
     }
 }
 
+// The usual shape of a field taken in one go: blanks, a name, blanks, '=', blanks and the
+// opening of a value in braces or quotes. Returns where the walk goes on: at the value's first
+// byte, with the parser in the value; or, where the shape breaks off, at the byte where it did,
+// with the parser in the state that reads that byte, so the general steps take over there.
+const char *field_head(block_scan &scan, const char *p) {
+    parser &state = scan.state;
+    const char *end = scan.end;
+    while (p < end && is_blank(*p))
+        ++p;
+    if (p == end || !is_name_byte(*p)) {
+        state.at = where::fields;
+        return p;
+    }
+    const char *name = p;
+    while (p < end && is_name_byte(*p))
+        ++p;
+    state.isbn_matched = match_isbn(0, name, p);
+    state.at = where::name;
+    if (p == end)
+        return p;
+    state.isbn_field = state.regular && state.isbn_matched == 4;
+    state.at = where::after_name;
+    while (p < end && is_blank(*p))
+        ++p;
+    if (p == end || *p != '=')
+        return p;
+    state.at = where::value;
+    for (++p; p < end && is_blank(*p);)
+        ++p;
+    if (p == end || (*p != '{' && *p != '"'))
+        return p;
+    state.at = *p == '{' ? where::braced : where::quoted;
+    state.depth = *p == '{' ? 1 : 0;
+    return p + 1;
+}
+
 // One step in a state that reads the syntax between values a byte at a time; these stretches
 // are short. Returns where the scan goes on.
 const char *step(block_scan &scan, const char *p) {
@@ -256,7 +292,7 @@ const char *step(block_scan &scan, const char *p) {
     switch (state.at) {
     case where::key:
         if (c == ',') {
-            state.at = where::fields;
+            return field_head(scan, p + 1);
         } else if (c == state.close) {
             state.at = where::text;
         } else if (c != '@') {
@@ -275,9 +311,7 @@ const char *step(block_scan &scan, const char *p) {
             not_understood(scan, p, "a field name");
             return p;
         }
-        state.isbn_matched = 0;
-        state.at = where::name;
-        return p;
+        return field_head(scan, p);
     case where::after_name:
         if (c != '=') {
             not_understood(scan, p, "\"=\" after the field name");
@@ -301,7 +335,7 @@ const char *step(block_scan &scan, const char *p) {
         if (c == '#') {
             state.at = where::value;
         } else if (c == ',') {
-            state.at = where::fields;
+            return field_head(scan, p + 1);
         } else if (c == state.close) {
             state.at = where::text;
         } else {
@@ -416,10 +450,10 @@ void scan_block(block_scan &scan) {
             p = scan_balanced(scan, p, value_start);
             break;
         default: {
-            where before = state.at;
             p = step(scan, p);
-            if (before == where::value && state.isbn_field &&
-                (state.at == where::braced || state.at == where::quoted))
+            // A value in braces or quotes opens here, by a step of its own or at the end of a
+            // field's head.
+            if (state.isbn_field && (state.at == where::braced || state.at == where::quoted))
                 value_start = p;
             break;
         }
