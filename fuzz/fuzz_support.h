@@ -2,10 +2,12 @@
 // can read what the code under test wrote, and warnings do not flood the fuzzer's terminal.
 #pragma once
 
+#include "kernel_walk.h"
 #include "output.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 struct memory_stream {
@@ -53,4 +55,12 @@ inline std::string_view filter_output() {
     std::fputs(what, real_stderr);
     std::fflush(real_stderr);
     std::abort();
+}
+
+// Fails where a scanning kernel and its scalar twin disagree on input.
+inline void check_kernels(std::string_view input) {
+    if (const char *kernel = kernel_disagreement(input)) {
+        std::string what = std::string(kernel) + " and its scalar twin disagree\n";
+        fuzz_failure(what.c_str());
+    }
 }

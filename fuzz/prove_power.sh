@@ -19,7 +19,7 @@ faults=(
   "the 979 groups left out of a lookup in all groups|ranges|src/isbn_index.cpp|s/return found != nullptr || rows == ISBN_rows::prefix_978 ? row_of(found)/return true ? row_of(found)/"
   "the first key of each interval left out|ranges|src/isbn_index.cpp|s/table.intervals\[k\].low <= value ?/table.intervals[k].low < value ?/"
   "the unfinished line filtered on a read error|input|src/input.cpp|s/            std::free(buffer);/            filter(buffer, held);/"
-  "an interrupted read taken for an error|input|src/input.cpp|s/            if (errno == EINTR)\$/            if (errno == EINTR \&\& false)/"
+  "an interrupted read taken for an error|input|src/output.cpp|s/    if (errno == EINTR)\$/    if (errno == EINTR \&\& false)/"
   "the BibTeX state lost between blocks|bibtex|src/bibtex.cpp|s/block_scan scan{input_parser,/input_parser = parser{}; block_scan scan{input_parser,/"
 )
 

@@ -51,13 +51,8 @@ void filter_input(int descriptor, block_filter filter, read_function reader) {
         }
         ssize_t got = reader(descriptor, buffer + held, capacity - held);
         if (got < 0) {
-            if (errno == EINTR)
+            if (try_again(descriptor, POLLIN))
                 continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                pollfd ready{descriptor, POLLIN, 0};
-                poll(&ready, 1, -1);
-                continue;
-            }
             int error = errno;
             std::free(buffer);
             report_errno_fatal("Read error on standard input", error);

@@ -47,13 +47,8 @@ void write_stream(const char *bytes, std::size_t count) {
     while (count != 0) {
         ssize_t written = write(STDOUT_FILENO, bytes, count);
         if (written < 0) {
-            if (errno == EINTR)
+            if (try_again(STDOUT_FILENO, POLLOUT))
                 continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                pollfd ready{STDOUT_FILENO, POLLOUT, 0};
-                poll(&ready, 1, -1);
-                continue;
-            }
             report_write_error();
         }
         bytes += written;
@@ -107,6 +102,16 @@ void hand_over_output() {
     std::size_t length = gathered_length;
     gathered_length = 0;
     write_stream(gathered, length);
+}
+
+bool try_again(int descriptor, short events) {
+    if (errno == EINTR)
+        return true;
+    if (errno != EAGAIN && errno != EWOULDBLOCK)
+        return false;
+    pollfd ready{descriptor, events, 0};
+    poll(&ready, 1, -1);
+    return true;
 }
 
 void finish_output() {

@@ -30,6 +30,11 @@ void sync_output();
 // Hands everything written so far to the standard output stream.
 void hand_over_output();
 
+// Whether a read or write on descriptor that failed with errno should be tried again: it was
+// interrupted, or the descriptor, made non-blocking by another process, was not ready; then it
+// waits until it is (events: POLLIN or POLLOUT).
+bool try_again(int descriptor, short events);
+
 // Writes out everything and flushes standard output; a failure here is reported like any
 // other write error.
 void finish_output();

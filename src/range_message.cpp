@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <expat.h>
-#include <cstdio>
 #include <initializer_list>
 
 namespace {
