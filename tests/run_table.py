@@ -14,9 +14,9 @@ import sys
 
 def main():
     binary, table = sys.argv[1], sys.argv[2]
-    spec = importlib.util.spec_from_file_location("table", table)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    table_spec = importlib.util.spec_from_file_location("table", table)
+    module = importlib.util.module_from_spec(table_spec)
+    table_spec.loader.exec_module(module)
     failed = 0
     for name, args, stdin, stdout, stderr, status in module.CASES:
         result = subprocess.run([binary, *args], input=stdin, capture_output=True)
