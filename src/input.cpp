@@ -135,3 +135,9 @@ bool filter_mapped_input(int descriptor, block_filter filter) {
     lseek(descriptor, offset, SEEK_SET);
     return true;
 }
+
+void filter_standard_input(block_filter filter) {
+    refuse_input_that_is_output();
+    if (!filter_mapped_input(STDIN_FILENO, filter))
+        filter_input(STDIN_FILENO, filter, read);
+}

@@ -23,6 +23,10 @@ using read_function = ssize_t (*)(int descriptor, void *buffer, std::size_t coun
 #define ORVANE_MAP_WINDOW (128 * 1024)
 #endif
 
+// Filters standard input to its end: a regular file by mapping it, anything else by reading
+// it; standard input that is the output file is refused first.
+void filter_standard_input(block_filter filter);
+
 // Refuses, as a fatal error, standard input and standard output that are one regular file
 // which the output would be read again from: the input would never end.
 void refuse_input_that_is_output();

@@ -12,7 +12,6 @@
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <unistd.h>
 
 namespace {
 
@@ -91,10 +90,7 @@ int main(int argc, char **argv) {
     if (first < argc) {
         filter_arguments(first, argc, argv, bibtex);
     } else {
-        refuse_input_that_is_output();
-        block_filter filter = bibtex ? filter_bibtex_lines : filter_lines;
-        if (!filter_mapped_input(STDIN_FILENO, filter))
-            filter_input(STDIN_FILENO, filter, read);
+        filter_standard_input(bibtex ? filter_bibtex_lines : filter_lines);
         if (bibtex)
             finish_bibtex_input();
     }
