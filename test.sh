@@ -29,7 +29,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:ha
 
 echo "== fuzzing"
 if command -v clang++ >/dev/null 2>&1; then
-  fuzz/run.sh "${FUZZ_SECONDS:-60}"
+  fuzz/run.sh "${FUZZ_SECONDS:-40}"
 else
   echo "clang++ is not installed: fuzzing skipped"
 fi
