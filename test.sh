@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds orvane and runs the whole test suite: the release build's unit and end-to-end tests,
-# the same suite under AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer, and the
-# checks of the man page and the fuzz targets where their tools are installed.
+# the same suite with the scalar kernels and under AddressSanitizer, LeakSanitizer and
+# UndefinedBehaviorSanitizer, and the fuzz targets where clang is installed.
 set -euo pipefail
 cd "$(dirname "$0")"
 jobs=${JOBS:-2}
