@@ -77,10 +77,14 @@ void process_token(scan_state &state, const char *token, std::size_t length, con
         write_token(token, length);
 }
 
-// The scan of text that holds no "://": each digit starts a candidate token of at most
-// TOKEN_MAX bytes; everything else stays in the unwritten stretch. The newlines passed on the
-// way keep line_number current, so a warning always quotes its line.
-void filter_span(scan_state &state, const char *p, const char *end, bool url_lines = false) {
+// The scan of [p, end): each digit starts a candidate token of at most TOKEN_MAX bytes;
+// everything else stays in the unwritten stretch. The newlines passed on the way keep
+// line_number current, so a warning always quotes its line. Given the whole lines
+// [lines, lines_end) around the span, a line that holds "://" anywhere, also outside the span,
+// is left as it is; the first token of a line decides, so text without digits is passed over in
+// one scan. Without them the caller has made that test.
+void filter_span(scan_state &state, const char *p, const char *end, const char *lines = nullptr,
+                 const char *lines_end = nullptr) {
     const char *checked = p; // the lines before this hold no "://"
     while (p < end) {
         std::size_t newlines = 0;
@@ -89,22 +93,24 @@ void filter_span(scan_state &state, const char *p, const char *end, bool url_lin
             line_number += static_cast<std::int64_t>(newlines);
         if (digit == end)
             break;
-        if (url_lines && digit >= checked) {
-            // The first token of a line decides for the whole line: its "://" test looks at the
-            // line from its start (the span starts at a line start) to its newline. A line right
-            // after the last one tested starts where that one ended.
+        if (lines != nullptr && digit >= checked) {
+            // A line right after the last one tested starts where that one ended.
             const char *line_start = checked;
             if (newlines != 1 || p >= checked) {
                 const char *before = find_last_newline(p, digit);
-                line_start = before == nullptr ? p : before + 1;
+                if (before == nullptr)
+                    before = find_last_newline(lines, p);
+                line_start = before == nullptr ? lines : before + 1;
             }
-            const char *stop = find_newline_or_url_mark(line_start, end);
-            bool url = stop != end && *stop == ':';
+            const char *stop = find_newline_or_url_mark(line_start, lines_end);
+            bool url = stop != lines_end && *stop == ':';
             if (url)
                 stop = static_cast<const char *>(
-                    std::memchr(stop, '\n', static_cast<std::size_t>(end - stop)));
-            const char *line_end = stop == nullptr || stop == end ? end : stop + 1;
+                    std::memchr(stop, '\n', static_cast<std::size_t>(lines_end - stop)));
+            const char *line_end = stop == nullptr || stop == lines_end ? lines_end : stop + 1;
             if (url) {
+                if (line_end > end)
+                    break; // the rest of the span lies on this line
                 if (state.counting && line_end[-1] == '\n')
                     line_number += 1;
                 p = line_end;
@@ -145,25 +151,9 @@ void catch_up(scan_state &state, const char *position) {
     state.unwritten = position;
 }
 
-// One line at a time, since the "://" test looks at the whole line, also where it reaches
-// outside the stretch.
 void filter_stretch(scan_state &state, const char *begin, const char *end, const char *block,
                     const char *block_end) {
-    for (const char *p = begin; p < end;) {
-        const char *newline =
-            static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-        const char *stop = newline == nullptr ? end : newline + 1;
-        const char *before = find_last_newline(block, p);
-        const char *line_start = before == nullptr ? block : before + 1;
-        const char *after = static_cast<const char *>(
-            std::memchr(p, '\n', static_cast<std::size_t>(block_end - p)));
-        const char *line_end = after == nullptr ? block_end : after;
-        if (find_url_mark(line_start, line_end) == line_end)
-            filter_span(state, p, stop);
-        else if (state.counting && newline != nullptr)
-            line_number += 1;
-        p = stop;
-    }
+    filter_span(state, begin, end, block, block_end);
 }
 
 // Weights 1 to 9; the sum modulo 11 must equal the last character, where X stands for 10.
@@ -221,7 +211,7 @@ void filter_lines(const char *text, std::size_t length) {
     const char *end = text + length;
     line_number += 1;
     scan_state state{text, true};
-    filter_span(state, text, end, true);
+    filter_span(state, text, end, text, end);
     catch_up(state, end);
     if (end[-1] == '\n')
         line_number -= 1;

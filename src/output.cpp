@@ -60,8 +60,6 @@ void write_stream(const char *bytes, std::size_t count) {
 
 void start_output() {
     interactive = isatty(STDOUT_FILENO) != 0;
-    if (!interactive)
-        std::setvbuf(stdout, nullptr, _IONBF, 0);
 }
 
 // A long stretch (text without digits goes out in stretches of a whole input block) is not

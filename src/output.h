@@ -3,8 +3,9 @@
 // Writes are gathered in a buffer of this module. When standard output is a terminal, the
 // standard stream keeps its line buffering, and the gathered bytes are handed to it before every
 // warning and after every block of input, so that output and warnings interleave on the screen
-// as if each write had gone to the stream at once. Anywhere else the gathered buffer is the
-// stream's only buffer, and it goes out in large writes.
+// as if each write had gone to the stream at once. Anywhere else the stream is not used: the
+// gathered buffer goes out in large writes to the descriptor, which waits for a full
+// non-blocking pipe.
 #pragma once
 
 #include <cstddef>
