@@ -58,16 +58,6 @@ bool find_candidate(const char *from, std::size_t n, const char *&first, const c
     }
 }
 
-// The rows that place a candidate: an ISBN-10 among the 978 groups; an ISBN-13 among the
-// groups of its prefix, or among all groups when its prefix is neither 978 nor 979.
-ISBN_rows rows_for(const ISBN_kind &kind, const char *first) {
-    if (!kind.prefix_step || (first[0] == '9' && first[1] == '7' && first[2] == '8'))
-        return ISBN_rows::prefix_978;
-    if (first[0] == '9' && first[1] == '7' && first[2] == '9')
-        return ISBN_rows::prefix_979;
-    return ISBN_rows::all;
-}
-
 // Warns about an ISBN-13 whose prefix is neither 978 nor 979, quoting its ISBN characters.
 void warn_about_prefix(const char *first, const char *last) {
     char characters[EXTRACT_MAX + 1];
@@ -90,7 +80,8 @@ void warn_about_prefix(const char *first, const char *last) {
 // character of the candidate used. Characters are taken from [first, last] only; the byte after
 // last is read to see that the candidate ends there.
 std::size_t place_hyphens(const ISBN_kind &kind, const char *first, const char *last, char *form) {
-    ISBN_rows rows = rows_for(kind, first);
+    // An ISBN-10 is placed among the 978 groups.
+    ISBN_rows rows = kind.prefix_step ? ISBN_13_rows(first) : ISBN_rows::prefix_978;
     const ISBN_range_row *row = find_ISBN_range(first + kind.key_offset, rows);
     if (row == nullptr)
         return 0;

@@ -22,6 +22,16 @@ extern std::size_t ISBN_range_979_first_row;
 // Which rows a lookup searches: all of them, or those of one prefix's groups.
 enum class ISBN_rows { all, prefix_978, prefix_979 };
 
+// The rows that place an ISBN-13 by its first three characters: the groups of 978 or of 979,
+// or all groups for any other prefix. Inline: the filter asks it for every ISBN-13.
+inline ISBN_rows ISBN_13_rows(const char *characters) {
+    if (characters[0] != '9' || characters[1] != '7')
+        return ISBN_rows::all;
+    return characters[2] == '8'   ? ISBN_rows::prefix_978
+           : characters[2] == '9' ? ISBN_rows::prefix_979
+                                  : ISBN_rows::all;
+}
+
 // The rows [first, last) of a set. The rows in use end at the first row without begin (or at the
 // capacity); those of prefix 979 start at ISBN_range_979_first_row.
 struct ISBN_row_span {

@@ -196,10 +196,10 @@ ISBN_placement place_ISBN(const char *characters, std::size_t count, ISBN_parts 
     const prefix_table *table = &table_978;
     parts.prefix = 0;
     if (count == 13) {
-        if (characters[0] != '9' || characters[1] != '7' ||
-            (characters[2] != '8' && characters[2] != '9'))
+        ISBN_rows rows = ISBN_13_rows(characters);
+        if (rows == ISBN_rows::all)
             return ISBN_placement::ask_the_walk;
-        table = characters[2] == '8' ? &table_978 : &table_979;
+        table = rows == ISBN_rows::prefix_978 ? &table_978 : &table_979;
         parts.prefix = 3;
     }
     std::uint32_t value = 0;
