@@ -1,5 +1,7 @@
 #include "scan.h"
 
+#include "characters.h"
+
 #include <cstring>
 
 const char *find_digit_scalar(const char *begin, const char *end, std::size_t &newlines) {
@@ -27,7 +29,7 @@ const char *find_newline_or_url_mark_scalar(const char *begin, const char *end) 
 
 const char *find_token_end_scalar(const char *begin, const char *end, bool &hyphen) {
     const char *p = begin;
-    for (; p < end && ((*p >= '0' && *p <= '9') || *p == 'x' || *p == 'X' || *p == '-'); ++p)
+    for (; p < end && is_token_byte(*p); ++p)
         hyphen |= *p == '-';
     return p;
 }
