@@ -1,6 +1,6 @@
-// The input loop and the output layer, built with tiny blocks, map windows and buffers. The
-// fuzzer's bytes choose the mode, reading or mapping, the size of each read, an error (EINTR,
-// EAGAIN or EIO) at one read, and the input. Without EIO the output and warnings are those of
+// The input loop and the output layer, built with tiny blocks and buffers. The fuzzer's bytes
+// choose the mode, the size of each read, an error (EINTR, EAGAIN or EIO) at one read, and the
+// input. Without EIO the output and warnings are those of
 // the whole input; with it, the run ends with the read error after a prefix of them, and no
 // warning is invented.
 
@@ -17,7 +17,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
-#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -90,9 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (size < 11)
         return 0;
     bool bibtex = (data[0] & 1) != 0;
-    bool mapped = (data[0] & 0x80) != 0;
     static constexpr int errors[] = {0, EINTR, EAGAIN, EIO};
-    error = mapped ? 0 : errors[(data[0] >> 1) % 4];
+    error = errors[(data[0] >> 1) % 4];
     error_at = data[1] % 64;
     read_sizes = data + 2;
     std::string_view input(reinterpret_cast<const char *>(data + 10), size - 10);
@@ -115,29 +113,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     captured_stdout.clear();
     captured_stderr.clear();
-    if (mapped) {
-        // The input as a file in memory, mapped in windows of a page.
-        int file = memfd_create("input", 0);
-        if (file < 0 ||
-            write(file, input.data(), input.size()) != static_cast<ssize_t>(input.size()) ||
-            lseek(file, 0, SEEK_SET) != 0)
-            return 0;
-        line_number = 0;
-        block_filter filter = bibtex ? filter_bibtex_lines : filter_lines;
-        if (!filter_mapped_input(file, filter)) {
-            script_input = input;
-            read_count = 0;
-            filter_input(file, filter, read);
-        }
-        if (bibtex)
-            finish_bibtex_input();
-        if (lseek(file, 0, SEEK_CUR) != static_cast<off_t>(input.size()))
-            fuzz_failure("the mapped input did not leave the file at its end\n");
-        close(file);
-        if (filter_output() != expected_out || captured_stderr.contents() != expected_err)
-            fuzz_failure("the mapped input gave other results than the whole input\n");
-        return 0;
-    }
     if (error != EIO) {
         run(input, bibtex);
         if (filter_output() != expected_out)

@@ -24,7 +24,7 @@ for target in "${targets[@]}"; do
 done
 mkdir -p fuzz/findings
 # Seeds: the end-to-end inputs and the sample for the filters, behind each of a few choices of
-# mode, reading or mapping, read sizes and errors for the input loop; their ISBN lines, with a few prefix bytes,
+# mode, read sizes and errors for the input loop; their ISBN lines, with a few prefix bytes,
 # for hyphenation; range rows for the table.
 i=0
 for f in tests/cases/*/input examples/sample.bib; do

@@ -4,14 +4,11 @@
 #include "output.h"
 #include "scan.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,70 +71,7 @@ void filter_input(int descriptor, block_filter filter, read_function reader) {
     std::free(buffer);
 }
 
-namespace {
-
-// A mapped file that another process truncates faults on the pages past its new end. The run
-// ends as for a read error, without what is still gathered for the output: the reader keeps a
-// prefix of the true output.
-void on_bus_error(int) {
-    static const char message[] =
-        "?? Read error on standard input: the file shrank while it was read\n";
-    ssize_t ignored = write(STDERR_FILENO, message, sizeof message - 1);
-    (void)ignored;
-    _exit(1);
-}
-
-} // namespace
-
-// Each window starts at the page boundary at or before the first unfiltered byte and ends at
-// the window size or at the end of the file; the filter gets its whole lines, and the window
-// doubles while a line does not fit. The file is read to the size it had when the run began.
-bool filter_mapped_input(int descriptor, block_filter filter) {
-    struct stat status {};
-    off_t offset = lseek(descriptor, 0, SEEK_CUR);
-    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || offset < 0 ||
-        offset >= status.st_size)
-        return false;
-    const off_t size = status.st_size;
-    const off_t page = sysconf(_SC_PAGESIZE);
-    std::size_t window = ORVANE_MAP_WINDOW;
-    bool mapped_before = false;
-    while (offset < size) {
-        off_t start = offset - offset % page;
-        auto length =
-            static_cast<std::size_t>(std::min<off_t>(static_cast<off_t>(window), size - start));
-        void *map = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, descriptor, start);
-        if (map == MAP_FAILED) {
-            if (!mapped_before)
-                return false;
-            report_errno_fatal("Read error on standard input", errno);
-        }
-        if (!mapped_before)
-            std::signal(SIGBUS, on_bus_error);
-        mapped_before = true;
-        madvise(map, length, MADV_SEQUENTIAL);
-        const char *begin = static_cast<const char *>(map) + (offset - start);
-        const char *end = static_cast<const char *>(map) + length;
-        bool at_end = start + static_cast<off_t>(length) == size;
-        const char *newline = find_last_newline(begin, end);
-        if (newline == nullptr && !at_end) {
-            munmap(map, length);
-            window *= 2;
-            continue;
-        }
-        const char *stop = at_end ? end : newline + 1;
-        filter(begin, static_cast<std::size_t>(stop - begin));
-        sync_output();
-        offset += stop - begin;
-        munmap(map, length);
-        window = ORVANE_MAP_WINDOW;
-    }
-    lseek(descriptor, offset, SEEK_SET);
-    return true;
-}
-
 void filter_standard_input(block_filter filter) {
     refuse_input_that_is_output();
-    if (!filter_mapped_input(STDIN_FILENO, filter))
-        filter_input(STDIN_FILENO, filter, read);
+    filter_input(STDIN_FILENO, filter, read);
 }

@@ -17,14 +17,7 @@ using block_filter = void (*)(const char *text, std::size_t length);
 // The system call that reads input; tests put a reader of their own in its place.
 using read_function = ssize_t (*)(int descriptor, void *buffer, std::size_t count);
 
-// A regular file is mapped in windows of whole lines of at least this size (a multiple of the
-// page size); tests build with the smallest.
-#ifndef ORVANE_MAP_WINDOW
-#define ORVANE_MAP_WINDOW (128 * 1024)
-#endif
-
-// Filters standard input to its end: a regular file by mapping it, anything else by reading
-// it; standard input that is the output file is refused first.
+// Filters standard input to its end; standard input that is the output file is refused first.
 void filter_standard_input(block_filter filter);
 
 // Refuses, as a fatal error, standard input and standard output that are one regular file
@@ -36,9 +29,3 @@ void refuse_input_that_is_output();
 // dropped, so that what was written is a prefix of what the whole input would have given, and
 // the error is fatal.
 void filter_input(int descriptor, block_filter filter, read_function reader);
-
-// Filters a regular file from where descriptor stands to its end by mapping it in windows of
-// whole lines, so that its bytes are copied once, on the way out, instead of twice; leaves the
-// descriptor at the end, as reading would. Returns false, having done nothing, where the
-// descriptor cannot be mapped (not a regular file, or mmap refuses): then read it instead.
-bool filter_mapped_input(int descriptor, block_filter filter);

@@ -139,13 +139,13 @@ def run(args, stdin=b""):
 
 
 out, err = run(["--bibtex"], data)
-# The same through a file, which orvane maps instead of reading.
+# The same through a file, whose reads end elsewhere than a pipe's.
 with tempfile.NamedTemporaryFile() as f:
     f.write(data)
     f.flush()
     with open(f.name, "rb") as stdin:
-        mapped = subprocess.run([ORVANE, "--bibtex"], stdin=stdin, capture_output=True)
-if (mapped.stdout, mapped.stderr) != (out, err):
+        from_file = subprocess.run([ORVANE, "--bibtex"], stdin=stdin, capture_output=True)
+if (from_file.stdout, from_file.stderr) != (out, err):
     fail("a file and a pipe give different results")
 if out.replace(b"-", b"") != data.replace(b"-", b""):
     fail("the output differs from the input in more than hyphens")

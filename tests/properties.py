@@ -80,13 +80,13 @@ text = b"\n".join(lines) + b"\n"
 failures = 0
 
 out, err = run([], text)
-# The same through a file, which orvane maps instead of reading.
+# The same through a file, whose reads end elsewhere than a pipe's.
 with tempfile.NamedTemporaryFile() as f:
     f.write(text)
     f.flush()
     with open(f.name, "rb") as stdin:
-        mapped = subprocess.run([ORVANE], stdin=stdin, capture_output=True)
-if (mapped.stdout, mapped.stderr) != (out, err):
+        from_file = subprocess.run([ORVANE], stdin=stdin, capture_output=True)
+if (from_file.stdout, from_file.stderr) != (out, err):
     failures += 1
     print("a file and a pipe give different results")
 if out.replace(b"-", b"") != text.replace(b"-", b""):
