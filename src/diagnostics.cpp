@@ -1,6 +1,7 @@
 #include "diagnostics.h"
 
 #include "output.h"
+#include "scan.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -8,11 +9,41 @@
 
 std::int64_t line_number = 0;
 
+namespace {
+
+// The newlines of [counted, reached) are still to be added to line_number; null when no
+// count is under way.
+const char *counted = nullptr;
+const char *reached = nullptr;
+
+void count_lines() {
+    line_number += static_cast<std::int64_t>(count_newlines(counted, reached));
+    counted = reached;
+}
+
+} // namespace
+
+void start_line_count(const char *position) {
+    counted = reached = position;
+}
+
+void count_lines_up_to(const char *position) {
+    reached = position;
+}
+
+void end_line_count(const char *position) {
+    reached = position;
+    count_lines();
+    counted = reached = nullptr;
+}
+
 // The message is passed as an argument, never as the format, so a '%' in it is printed as is.
 // On a terminal, what the filter has written so far goes to the output stream first, so the
 // two streams interleave as if standard output were written directly.
 void report_warning(const char *message) {
     sync_output();
+    if (counted != nullptr)
+        count_lines();
     // Formatted by hand into one buffer: standard error is unbuffered, so the line goes out in a
     // single write, and in dense input warnings are frequent enough for printf's cost to show.
     char line[512];

@@ -70,6 +70,8 @@ void process_token(scan_state &state, const char *token, std::size_t length, con
     if (!candidate && !needs_prefix_hyphen(token, length))
         return;
     catch_up(state, token);
+    if (state.counting)
+        count_lines_up_to(token); // a warning quotes the token's line
     state.unwritten = token + length;
     if (candidate && check_candidate(characters, count))
         write_ISBN(characters, count);
@@ -78,30 +80,25 @@ void process_token(scan_state &state, const char *token, std::size_t length, con
 }
 
 // The scan of [p, end): each digit starts a candidate token of at most TOKEN_MAX bytes;
-// everything else stays in the unwritten stretch. The newlines passed on the way keep
-// line_number current, so a warning always quotes its line. Given the whole lines
-// [lines, lines_end) around the span, a line that holds "://" anywhere, also outside the span,
-// is left as it is; the first token of a line decides, so text without digits is passed over in
-// one scan. Without them the caller has made that test.
+// everything else stays in the unwritten stretch. Lines are counted when a warning needs the
+// number and at the end, by the newline kernel. Given the whole lines [lines, lines_end) around
+// the span, a line that holds "://" anywhere, also outside the span, is left as it is; the first
+// token of a line decides, so text without digits is passed over in one scan. Without them the
+// caller has made that test.
 void filter_span(scan_state &state, const char *p, const char *end, const char *lines = nullptr,
                  const char *lines_end = nullptr) {
     const char *checked = p; // the lines before this hold no "://"
+    if (state.counting)
+        start_line_count(p);
     while (p < end) {
-        std::size_t newlines = 0;
-        const char *digit = find_digit(p, end, newlines);
-        if (state.counting)
-            line_number += static_cast<std::int64_t>(newlines);
+        const char *digit = find_digit(p, end);
         if (digit == end)
             break;
         if (lines != nullptr && digit >= checked) {
-            // A line right after the last one tested starts where that one ended.
-            const char *line_start = checked;
-            if (newlines != 1 || p >= checked) {
-                const char *before = find_last_newline(p, digit);
-                if (before == nullptr)
-                    before = find_last_newline(lines, p);
-                line_start = before == nullptr ? lines : before + 1;
-            }
+            const char *before = find_last_newline(p, digit);
+            if (before == nullptr)
+                before = find_last_newline(lines, p);
+            const char *line_start = before == nullptr ? lines : before + 1;
             const char *stop = find_newline_or_url_mark(line_start, lines_end);
             bool url = stop != lines_end && *stop == ':';
             if (url)
@@ -111,8 +108,6 @@ void filter_span(scan_state &state, const char *p, const char *end, const char *
             if (url) {
                 if (line_end > end)
                     break; // the rest of the span lies on this line
-                if (state.counting && line_end[-1] == '\n')
-                    line_number += 1;
                 p = line_end;
                 continue;
             }
@@ -140,6 +135,8 @@ void filter_span(scan_state &state, const char *p, const char *end, const char *
         process_token(state, digit, length, characters, count);
         p = q;
     }
+    if (state.counting)
+        end_line_count(end);
 }
 
 } // namespace

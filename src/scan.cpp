@@ -4,12 +4,10 @@
 
 #include <cstring>
 
-const char *find_digit_scalar(const char *begin, const char *end, std::size_t &newlines) {
-    for (const char *p = begin; p < end; ++p) {
+const char *find_digit_scalar(const char *begin, const char *end) {
+    for (const char *p = begin; p < end; ++p)
         if (*p >= '0' && *p <= '9')
             return p;
-        newlines += *p == '\n';
-    }
     return end;
 }
 
@@ -55,57 +53,42 @@ std::size_t count_newlines_scalar(const char *begin, const char *end) {
 
 namespace {
 
-// Bits set in a 16-bit mask, without relying on a popcount instruction.
-unsigned bits_in(unsigned mask) {
-    mask = mask - ((mask >> 1) & 0x5555u);
-    mask = (mask & 0x3333u) + ((mask >> 2) & 0x3333u);
-    mask = (mask + (mask >> 4)) & 0x0f0fu;
-    return (mask + (mask >> 8)) & 0x1fu;
-}
-
-// The sum of the sixteen byte counters of lanes.
-std::size_t sum_of_lanes(__m128i lanes) {
-    __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
-    return static_cast<std::size_t>(_mm_cvtsi128_si64(sums)) +
-           static_cast<std::size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+// The digits of bytes: adding 0x80 - '0' maps them to 0x80..0x89, the lowest signed bytes, so
+// one signed comparison tells them.
+__m128i digits_in(__m128i bytes) {
+    return _mm_cmplt_epi8(_mm_add_epi8(bytes, _mm_set1_epi8(static_cast<char>(0x80 - '0'))),
+                          _mm_set1_epi8(static_cast<char>(0x80 + 10)));
 }
 
 } // namespace
 
-// Sixteen bytes at a time. Subtracting '0' maps the digits to 0..9, and after flipping the sign
-// bit one signed comparison tells which bytes lie in that range. Newlines in blocks without a
-// digit are counted in byte-wide lanes (each match subtracts -1), summed before a lane could
-// overflow; in the block with the digit, only those below it count. The tail goes to the scalar
-// loop.
-const char *find_digit(const char *begin, const char *end, std::size_t &newlines) {
-    const __m128i zero = _mm_set1_epi8('0');
-    const __m128i limit = _mm_set1_epi8(static_cast<char>(10 ^ 0x80));
-    const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
-    const __m128i newline = _mm_set1_epi8('\n');
-    __m128i lanes = _mm_setzero_si128();
-    int rounds = 0;
+// Sixteen bytes first, for text where digits come close together; then sixty-four at a time
+// with one test of the four vectors' digits together, and the sixteen that hold the digit or
+// the tail one at a time; the last few bytes go to the scalar loop.
+const char *find_digit(const char *begin, const char *end) {
     const char *p = begin;
-    for (; end - p >= 16; p += 16) {
-        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-        __m128i offset = _mm_xor_si128(_mm_sub_epi8(bytes, zero), flip);
-        unsigned digits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(offset, limit)));
-        __m128i newlines_here = _mm_cmpeq_epi8(bytes, newline);
-        if (digits != 0) {
-            unsigned at = static_cast<unsigned>(__builtin_ctz(digits));
-            unsigned below =
-                static_cast<unsigned>(_mm_movemask_epi8(newlines_here)) & ((1u << at) - 1);
-            newlines += sum_of_lanes(lanes) + bits_in(below);
-            return p + at;
-        }
-        lanes = _mm_sub_epi8(lanes, newlines_here);
-        if (++rounds == 255) {
-            newlines += sum_of_lanes(lanes);
-            lanes = _mm_setzero_si128();
-            rounds = 0;
-        }
+    if (end - p >= 16) {
+        auto digits = static_cast<unsigned>(
+            _mm_movemask_epi8(digits_in(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)))));
+        if (digits != 0)
+            return p + __builtin_ctz(digits);
+        p += 16;
     }
-    newlines += sum_of_lanes(lanes);
-    return find_digit_scalar(p, end, newlines);
+    for (; end - p >= 64; p += 64) {
+        const auto *at = reinterpret_cast<const __m128i *>(p);
+        __m128i any = _mm_or_si128(
+            _mm_or_si128(digits_in(_mm_loadu_si128(at)), digits_in(_mm_loadu_si128(at + 1))),
+            _mm_or_si128(digits_in(_mm_loadu_si128(at + 2)), digits_in(_mm_loadu_si128(at + 3))));
+        if (_mm_movemask_epi8(any) != 0)
+            break;
+    }
+    for (; end - p >= 16; p += 16) {
+        auto digits = static_cast<unsigned>(
+            _mm_movemask_epi8(digits_in(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)))));
+        if (digits != 0)
+            return p + __builtin_ctz(digits);
+    }
+    return find_digit_scalar(p, end);
 }
 
 // Compares sixteen positions at once with three loads, one byte apart.
@@ -147,20 +130,17 @@ const char *find_newline_or_url_mark(const char *begin, const char *end) {
     return find_newline_or_url_mark_scalar(p, end);
 }
 
-// Sixteen bytes at a time: digits by one signed comparison as in find_digit, 'x' and 'X' by
+// Sixteen bytes at a time: digits as in find_digit, 'x' and 'X' by
 // one comparison after setting the case bit, hyphens by another. Tokens are short, so the
 // first block usually ends the run.
 const char *find_token_end(const char *begin, const char *end, bool &hyphen) {
-    const __m128i zero = _mm_set1_epi8('0');
-    const __m128i limit = _mm_set1_epi8(static_cast<char>(10 ^ 0x80));
-    const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
     const __m128i case_bit = _mm_set1_epi8(0x20);
     const __m128i x = _mm_set1_epi8('x');
     const __m128i minus = _mm_set1_epi8('-');
     const char *p = begin;
     for (; end - p >= 16; p += 16) {
         __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-        __m128i digits = _mm_cmplt_epi8(_mm_xor_si128(_mm_sub_epi8(bytes, zero), flip), limit);
+        __m128i digits = digits_in(bytes);
         __m128i xs = _mm_cmpeq_epi8(_mm_or_si128(bytes, case_bit), x);
         __m128i hyphens = _mm_cmpeq_epi8(bytes, minus);
         unsigned token = static_cast<unsigned>(
@@ -194,20 +174,24 @@ const char *find_any_of(const char *begin, const char *end, const char (&set)[4]
     return find_any_of_scalar(p, end, set);
 }
 
-// Byte-wide lanes count the matches (each subtracts -1) and are summed before they could
-// overflow, as in find_digit.
+// Sixty-four bytes a round: byte-wide lanes count the round's matches (each subtracts -1, at
+// most four), and one sum of absolute differences adds them into two 64-bit lanes.
 std::size_t count_newlines(const char *begin, const char *end) {
     const __m128i newline = _mm_set1_epi8('\n');
-    std::size_t newlines = 0;
+    __m128i sums = _mm_setzero_si128();
     const char *p = begin;
-    while (end - p >= 16) {
-        __m128i lanes = _mm_setzero_si128();
-        for (int round = 0; round < 255 && end - p >= 16; ++round, p += 16) {
-            __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-            lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(bytes, newline));
-        }
-        newlines += sum_of_lanes(lanes);
+    for (; end - p >= 64; p += 64) {
+        const auto *at = reinterpret_cast<const __m128i *>(p);
+        __m128i lanes = _mm_cmpeq_epi8(_mm_loadu_si128(at), newline);
+        lanes = _mm_add_epi8(lanes, _mm_cmpeq_epi8(_mm_loadu_si128(at + 1), newline));
+        lanes = _mm_add_epi8(lanes, _mm_cmpeq_epi8(_mm_loadu_si128(at + 2), newline));
+        lanes = _mm_add_epi8(lanes, _mm_cmpeq_epi8(_mm_loadu_si128(at + 3), newline));
+        sums = _mm_add_epi64(
+            sums, _mm_sad_epu8(_mm_sub_epi8(_mm_setzero_si128(), lanes), _mm_setzero_si128()));
     }
+    std::size_t newlines =
+        static_cast<std::size_t>(_mm_cvtsi128_si64(sums)) +
+        static_cast<std::size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
     return newlines + count_newlines_scalar(p, end);
 }
 
@@ -221,8 +205,8 @@ const char *find_token_end(const char *begin, const char *end, bool &hyphen) {
     return find_token_end_scalar(begin, end, hyphen);
 }
 
-const char *find_digit(const char *begin, const char *end, std::size_t &newlines) {
-    return find_digit_scalar(begin, end, newlines);
+const char *find_digit(const char *begin, const char *end) {
+    return find_digit_scalar(begin, end);
 }
 
 const char *find_url_mark(const char *begin, const char *end) {
