@@ -175,7 +175,8 @@ const char *find_any_of(const char *begin, const char *end, const char (&set)[4]
 }
 
 // Sixty-four bytes a round: byte-wide lanes count the round's matches (each subtracts -1, at
-// most four), and one sum of absolute differences adds them into two 64-bit lanes.
+// most four), and one sum of absolute differences adds them into two 64-bit lanes; then sixteen
+// at a time, and the last few bytes one by one.
 std::size_t count_newlines(const char *begin, const char *end) {
     const __m128i newline = _mm_set1_epi8('\n');
     __m128i sums = _mm_setzero_si128();
@@ -186,6 +187,12 @@ std::size_t count_newlines(const char *begin, const char *end) {
         lanes = _mm_add_epi8(lanes, _mm_cmpeq_epi8(_mm_loadu_si128(at + 1), newline));
         lanes = _mm_add_epi8(lanes, _mm_cmpeq_epi8(_mm_loadu_si128(at + 2), newline));
         lanes = _mm_add_epi8(lanes, _mm_cmpeq_epi8(_mm_loadu_si128(at + 3), newline));
+        sums = _mm_add_epi64(
+            sums, _mm_sad_epu8(_mm_sub_epi8(_mm_setzero_si128(), lanes), _mm_setzero_si128()));
+    }
+    for (; end - p >= 16; p += 16) {
+        __m128i lanes =
+            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)), newline);
         sums = _mm_add_epi64(
             sums, _mm_sad_epu8(_mm_sub_epi8(_mm_setzero_si128(), lanes), _mm_setzero_si128()));
     }
