@@ -26,10 +26,16 @@ for name in prose bib dense; do
   if [ "$name" = bib ]; then
     bibtex=(-n bibtex "build-bench/orvane --bibtex < $input > $results/bibtex.out 2> $results/bibtex.err")
   fi
+  commands=(-n cat "cat $input > $results/cat.out"
+            -n orvane "build-bench/orvane < $input > $results/orvane.out 2> $results/orvane.err"
+            "${bibtex[@]}")
+  # Each run writes a fresh file: the last run's output is removed first, outside the timing.
   hyperfine --style none --warmup 1 --runs "$runs" --export-json "$results/$name.json" \
-    -n cat "cat $input > $results/cat.out" \
-    -n orvane "build-bench/orvane < $input > $results/orvane.out 2> $results/orvane.err" \
-    "${bibtex[@]}" >/dev/null
+    --prepare "rm -f $results/cat.out $results/orvane.out $results/bibtex.out" "${commands[@]}" >/dev/null
+  # The same over the last run's output, as `cmd > file` run again does: the shell's truncation of
+  # that file (100 MB here) is timed too, and it costs about as much as cat's whole copy.
+  hyperfine --style none --warmup 1 --runs "$runs" --export-json "$results/$name-truncating.json" \
+    "${commands[@]}" >/dev/null
   hyperfine --style none --runs 3 --export-json "$results/$name-stdnum.json" \
     -n stdnum "/usr/bin/python3 bench/stdnum_peer.py < $input > $results/stdnum.out 2> /dev/null" >/dev/null
   /usr/bin/time -f %M -o "$results/$name.peak" build-bench/orvane < "$input" > "$results/orvane.out" 2>/dev/null

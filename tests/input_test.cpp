@@ -8,6 +8,7 @@
 #include "output.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -45,6 +46,14 @@ ssize_t scripted_read(int, void *buffer, std::size_t count) {
     return static_cast<ssize_t>(count);
 }
 
+// The scripted read, which also reports on standard error a read whose bytes would not stand at
+// their input offset's place in a cache line.
+ssize_t placed_read(int descriptor, void *buffer, std::size_t count) {
+    if (reinterpret_cast<std::uintptr_t>(buffer) % 64 != script_position % 64)
+        std::fprintf(stderr, "read of offset %zu at %p\n", script_position, buffer);
+    return scripted_read(descriptor, buffer, count);
+}
+
 struct run_result {
     std::string out;
     std::string err;
@@ -64,7 +73,7 @@ std::string read_file(std::FILE *file) {
 // Runs the input loop in a child process, since a read error ends the run, with standard
 // output off a terminal as in real use.
 run_result run_script(const std::string &input, std::vector<event> events,
-                      block_filter filter = filter_lines) {
+                      block_filter filter = filter_lines, read_function reader = scripted_read) {
     std::FILE *out = std::tmpfile();
     std::FILE *err = std::tmpfile();
     std::fflush(nullptr);
@@ -79,7 +88,7 @@ run_result run_script(const std::string &input, std::vector<event> events,
         start_output();
         // Always ready: a script that would block is waited for without a pause.
         int ready = open("/dev/null", O_RDONLY);
-        filter_input(ready, filter, scripted_read);
+        filter_input(ready, filter, reader);
         if (filter == filter_bibtex_lines)
             finish_bibtex_input();
         finish_output();
@@ -141,6 +150,23 @@ TEST(InputLoop, ReadErrorLeavesAPrefixAndNoInventedWarning) {
         // Whole lines read before the error are all written.
         std::size_t lines = std::count(INPUT.begin(), INPUT.begin() + static_cast<long>(at), '\n');
         EXPECT_EQ(std::count(got.out.begin(), got.out.end(), '\n'), static_cast<long>(lines));
+    }
+}
+
+// Every read lands at its input offset's place in a cache line, the kernel's fast copy, also
+// after lines of every length and a line that makes the buffer grow.
+TEST(InputLoop, ReadsLandAtTheirOffsetInACacheLine) {
+    std::string input;
+    for (std::size_t length = 0; length < 200; ++length)
+        input += std::string(length, 'a') + "\n";
+    input += std::string(300000, 'b') + " 0201633612\n" + INPUT;
+    run_result whole = run_script(input, {}, filter_lines, placed_read);
+    EXPECT_EQ(whole.err, "-:203:invalid ISBN-10 value [0201633613].\n");
+    for (std::size_t size : {7, 4096, 100000}) {
+        run_result got =
+            run_script(input, std::vector<event>(50, event{size, 0}), filter_lines, placed_read);
+        EXPECT_EQ(got.err, whole.err) << "reads of " << size;
+        EXPECT_EQ(got.out, whole.out) << "reads of " << size;
     }
 }
 
