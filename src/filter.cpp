@@ -79,39 +79,65 @@ void process_token(scan_state &state, const char *token, std::size_t length, con
         write_token(token, length);
 }
 
+// Where the line that position lies in, or ends at, ends: position itself at a line's end.
+const char *end_of_line(const char *position, const char *lines_end) {
+    if (position == lines_end || position[-1] == '\n')
+        return position;
+    const char *newline = static_cast<const char *>(
+        std::memchr(position, '\n', static_cast<std::size_t>(lines_end - position)));
+    return newline == nullptr ? lines_end : newline + 1;
+}
+
+// The lines that hold "://", in order: each search for the mark starts at a line start and ends
+// at the end of the span's last line, and the line it finds is skipped whole.
+struct url_lines {
+    const char *lines_end;
+    const char *search_end;
+    const char *start; // the next such line, or search_end when there is none
+    const char *end;
+
+    // Finds the first line at or after from, a line start, that holds the mark.
+    void find_from(const char *from) {
+        const char *mark = find_url_mark(from, search_end);
+        if (mark == search_end) {
+            start = end = search_end;
+            return;
+        }
+        const char *before = find_last_newline(from, mark);
+        start = before == nullptr ? from : before + 1;
+        end = end_of_line(mark + 1, lines_end);
+    }
+};
+
 // The scan of [p, end): each digit starts a candidate token of at most TOKEN_MAX bytes;
 // everything else stays in the unwritten stretch. Lines are counted when a warning needs the
 // number and at the end, by the newline kernel. Given the whole lines [lines, lines_end) around
-// the span, a line that holds "://" anywhere, also outside the span, is left as it is; the first
-// token of a line decides, so text without digits is passed over in one scan. Without them the
-// caller has made that test.
+// the span, a line that holds "://" anywhere, also outside the span, is left as it is: at the
+// first token one search for the mark runs from that token's line on, and again past each line
+// it finds, so text without digits is passed over in one scan and other text in two. Without
+// the lines the caller has made that test.
 void filter_span(scan_state &state, const char *p, const char *end, const char *lines = nullptr,
                  const char *lines_end = nullptr) {
-    const char *checked = p; // the lines before this hold no "://"
+    url_lines url{lines_end, nullptr, nullptr, nullptr};
     if (state.counting)
         start_line_count(p);
     while (p < end) {
         const char *digit = find_digit(p, end);
         if (digit == end)
             break;
-        if (lines != nullptr && digit >= checked) {
-            const char *before = find_last_newline(p, digit);
-            if (before == nullptr)
-                before = find_last_newline(lines, p);
-            const char *line_start = before == nullptr ? lines : before + 1;
-            const char *stop = find_newline_or_url_mark(line_start, lines_end);
-            bool url = stop != lines_end && *stop == ':';
-            if (url)
-                stop = static_cast<const char *>(
-                    std::memchr(stop, '\n', static_cast<std::size_t>(lines_end - stop)));
-            const char *line_end = stop == nullptr || stop == lines_end ? lines_end : stop + 1;
-            if (url) {
-                if (line_end > end)
+        if (lines != nullptr) {
+            if (url.search_end == nullptr) {
+                url.search_end = end_of_line(end, lines_end);
+                const char *before = find_last_newline(lines, digit);
+                url.find_from(before == nullptr ? lines : before + 1);
+            }
+            if (digit >= url.start) {
+                if (url.end > end)
                     break; // the rest of the span lies on this line
-                p = line_end;
+                p = url.end;
+                url.find_from(p);
                 continue;
             }
-            checked = line_end;
         }
         const char *limit =
             end - digit > static_cast<std::ptrdiff_t>(TOKEN_MAX) ? digit + TOKEN_MAX : end;

@@ -12,11 +12,6 @@ const char *find_digit_scalar(const char *begin, const char *end);
 const char *find_url_mark(const char *begin, const char *end);
 const char *find_url_mark_scalar(const char *begin, const char *end);
 
-// Returns the first newline or "://" in [begin, end), whichever comes first, or end: where a
-// line ends, or shows that it is a web address.
-const char *find_newline_or_url_mark(const char *begin, const char *end);
-const char *find_newline_or_url_mark_scalar(const char *begin, const char *end);
-
 // Returns the end of the run of token bytes (digits, 'x', 'X' and '-') that starts at begin,
 // at most end, and sets hyphen when the run holds a '-'.
 const char *find_token_end(const char *begin, const char *end, bool &hyphen);

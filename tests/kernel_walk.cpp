@@ -27,12 +27,6 @@ const char *kernel_disagreement(std::string_view text) {
             return "find_url_mark";
         p = mark + 1;
     }
-    for (const char *p = begin; p < end;) {
-        const char *stop = find_newline_or_url_mark(p, end);
-        if (stop != find_newline_or_url_mark_scalar(p, end))
-            return "find_newline_or_url_mark";
-        p = stop + 1;
-    }
     static constexpr char sets[][4] = {{'{', '}', '@', '@'}, {'{', '}', '"', '@'}};
     for (const auto &set : sets) {
         for (const char *p = begin; p < end;) {

@@ -88,11 +88,13 @@ TEST(Scan, KernelsAgreeWithScalarVersions) {
             ASSERT_EQ(fast, plain);
         }
     }
-    // "://" at every offset, also cut short by the end of the range.
-    for (std::size_t at = 0; at < 40; ++at) {
-        std::string block(40, 'a');
+    // "://" at every offset of two rounds of sixty-four and a tail, after a lone colon, also cut
+    // short by the end of the range.
+    for (std::size_t at = 0; at < 140; ++at) {
+        std::string block(140, 'a');
+        block[at / 2] = ':';
         block.replace(at, 3, "://");
-        block.resize(40);
+        block.resize(140);
         for (std::size_t length = 0; length <= block.size(); ++length) {
             const char *b = block.data();
             ASSERT_EQ(find_url_mark(b, b + length), find_url_mark_scalar(b, b + length))
