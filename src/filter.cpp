@@ -109,8 +109,9 @@ struct url_lines {
     }
 };
 
-// The scan of [p, end): each digit starts a candidate token of at most TOKEN_MAX bytes;
-// everything else stays in the unwritten stretch. Lines are counted when a warning needs the
+// The scan of [p, end): each digit starts a candidate token of at most TOKEN_MAX bytes, and
+// those too short to change are passed over in the token search; everything else stays in the
+// unwritten stretch. Lines are counted when a warning needs the
 // number and at the end, by the newline kernel. Given the whole lines [lines, lines_end) around
 // the span, a line that holds "://" anywhere, also outside the span, is left as it is: at the
 // first token one search for the mark runs from that token's line on, and again past each line
@@ -122,7 +123,9 @@ void filter_span(scan_state &state, const char *p, const char *end, const char *
     if (state.counting)
         start_line_count(p);
     while (p < end) {
-        const char *digit = find_digit(p, end);
+        const char *q = nullptr;
+        bool hyphen = false;
+        const char *digit = find_long_token(p, end, q, hyphen);
         if (digit == end)
             break;
         if (lines != nullptr) {
@@ -131,6 +134,8 @@ void filter_span(scan_state &state, const char *p, const char *end, const char *
                 const char *before = find_last_newline(lines, digit);
                 url.find_from(before == nullptr ? lines : before + 1);
             }
+            while (digit >= url.end && url.end != url.search_end)
+                url.find_from(url.end); // lines with the mark but no token passed
             if (digit >= url.start) {
                 if (url.end > end)
                     break; // the rest of the span lies on this line
@@ -139,10 +144,11 @@ void filter_span(scan_state &state, const char *p, const char *end, const char *
                 continue;
             }
         }
-        const char *limit =
-            end - digit > static_cast<std::ptrdiff_t>(TOKEN_MAX) ? digit + TOKEN_MAX : end;
-        bool hyphen = false;
-        const char *q = find_token_end(digit, limit, hyphen);
+        if (q - digit > static_cast<std::ptrdiff_t>(TOKEN_MAX)) {
+            // The token is cut: hyphens past the cut do not count.
+            hyphen = false;
+            q = find_token_end(digit, digit + TOKEN_MAX, hyphen);
+        }
         std::size_t length = static_cast<std::size_t>(q - digit);
         // Without a hyphen the token is its own hyphen-free text. Otherwise every token byte is
         // stored at the count so far, and only an ISBN character advances it: a hyphen is

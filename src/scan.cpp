@@ -2,12 +2,26 @@
 
 #include "characters.h"
 
+#include <cstdint>
 #include <cstring>
 
-const char *find_digit_scalar(const char *begin, const char *end) {
-    for (const char *p = begin; p < end; ++p)
-        if (*p >= '0' && *p <= '9')
+const char *find_long_token_scalar(const char *begin, const char *end, const char *&token_end,
+                                   bool &hyphen) {
+    for (const char *p = begin; p < end;) {
+        if (*p < '0' || *p > '9') {
+            ++p;
+            continue;
+        }
+        bool dash = false;
+        const char *q = find_token_end_scalar(p, end, dash);
+        if (q - p >= SHORTEST_CANDIDATE) {
+            token_end = q;
+            hyphen = dash;
             return p;
+        }
+        p = q;
+    }
+    token_end = end;
     return end;
 }
 
@@ -53,6 +67,13 @@ __m128i digits_in(__m128i bytes) {
                           _mm_set1_epi8(static_cast<char>(0x80 + 10)));
 }
 
+// The token bytes of bytes, given their digits: digits, 'x' or 'X' (one comparison after
+// setting the case bit), and '-'.
+__m128i token_bytes_in(__m128i bytes, __m128i digits) {
+    __m128i xs = _mm_cmpeq_epi8(_mm_or_si128(bytes, _mm_set1_epi8(0x20)), _mm_set1_epi8('x'));
+    return _mm_or_si128(_mm_or_si128(digits, xs), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('-')));
+}
+
 // The first "://" that starts in the sixteen positions from p, which has two bytes more after
 // them, or nullptr: three loads one byte apart compare the sixteen at once.
 const char *url_mark_in(const char *p) {
@@ -70,33 +91,88 @@ const char *url_mark_in(const char *p) {
 
 } // namespace
 
-// Sixteen bytes first, for text where digits come close together; then sixty-four at a time
-// with one test of the four vectors' digits together, and the sixteen that hold the digit or
-// the tail one at a time; the last few bytes go to the scalar loop.
-const char *find_digit(const char *begin, const char *end) {
+namespace {
+
+// One round of the token search over the 16 * VECTORS bytes from p: returns the first token
+// there of at least SHORTEST_CANDIDATE bytes, or nullptr with next set to where the search goes
+// on. A round without a digit is passed over after one test of its vectors together; in one
+// with digits, masks of the digits and the token bytes give each token's start and end, and a
+// short token is passed over without leaving the round. A token that runs past the round is
+// measured by the token kernel.
+template <int VECTORS>
+const char *long_token_in_round(const char *p, const char *end, const char *&next,
+                                const char *&token_end, bool &hyphen) {
+    static_assert(VECTORS == 2 || VECTORS == 4);
+    constexpr unsigned WIDTH = 16 * VECTORS;
+    const auto *at = reinterpret_cast<const __m128i *>(p);
+    __m128i bytes[VECTORS];
+    __m128i digits[VECTORS];
+    __m128i any = _mm_setzero_si128();
+    for (int i = 0; i < VECTORS; ++i) {
+        bytes[i] = _mm_loadu_si128(at + i);
+        digits[i] = digits_in(bytes[i]);
+        any = _mm_or_si128(any, digits[i]);
+    }
+    next = p + WIDTH;
+    if (_mm_movemask_epi8(any) == 0)
+        return nullptr;
+    std::uint64_t starts = 0;
+    std::uint64_t tokens = 0;
+    for (int i = 0; i < VECTORS; ++i) {
+        starts |= static_cast<std::uint64_t>(_mm_movemask_epi8(digits[i])) << (16 * i);
+        tokens |= static_cast<std::uint64_t>(_mm_movemask_epi8(token_bytes_in(bytes[i], digits[i])))
+                  << (16 * i);
+    }
+    // Bits past the round count as bytes that end a token.
+    std::uint64_t stops =
+        ~tokens & (WIDTH == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << WIDTH) - 1);
+    while (starts != 0) {
+        unsigned start = static_cast<unsigned>(__builtin_ctzll(starts));
+        std::uint64_t after = stops >> start;
+        if (after == 0) {
+            // The token runs past the round.
+            bool dash = false;
+            const char *stop = find_token_end(p + start, end, dash);
+            if (stop - (p + start) >= SHORTEST_CANDIDATE) {
+                token_end = stop;
+                hyphen = dash;
+                return p + start;
+            }
+            next = stop;
+            return nullptr;
+        }
+        unsigned stop = start + static_cast<unsigned>(__builtin_ctzll(after));
+        if (stop - start >= SHORTEST_CANDIDATE) {
+            std::uint64_t dashes = 0;
+            for (int i = 0; i < VECTORS; ++i)
+                dashes |= static_cast<std::uint64_t>(
+                              _mm_movemask_epi8(_mm_cmpeq_epi8(bytes[i], _mm_set1_epi8('-'))))
+                          << (16 * i);
+            std::uint64_t below = stop == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << stop) - 1;
+            token_end = p + stop;
+            hyphen = (dashes & below) >> start != 0;
+            return p + start;
+        }
+        // Digits before the token's end are in the token.
+        starts &= stop == 64 ? 0 : ~std::uint64_t{0} << stop;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+// A round of thirty-two bytes first, for text where tokens come close together; then rounds of
+// sixty-four; the last bytes go to the scalar loop.
+const char *find_long_token(const char *begin, const char *end, const char *&token_end,
+                            bool &hyphen) {
     const char *p = begin;
-    if (end - p >= 16) {
-        auto digits = static_cast<unsigned>(
-            _mm_movemask_epi8(digits_in(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)))));
-        if (digits != 0)
-            return p + __builtin_ctz(digits);
-        p += 16;
-    }
-    for (; end - p >= 64; p += 64) {
-        const auto *at = reinterpret_cast<const __m128i *>(p);
-        __m128i any = _mm_or_si128(
-            _mm_or_si128(digits_in(_mm_loadu_si128(at)), digits_in(_mm_loadu_si128(at + 1))),
-            _mm_or_si128(digits_in(_mm_loadu_si128(at + 2)), digits_in(_mm_loadu_si128(at + 3))));
-        if (_mm_movemask_epi8(any) != 0)
-            break;
-    }
-    for (; end - p >= 16; p += 16) {
-        auto digits = static_cast<unsigned>(
-            _mm_movemask_epi8(digits_in(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)))));
-        if (digits != 0)
-            return p + __builtin_ctz(digits);
-    }
-    return find_digit_scalar(p, end);
+    if (end - p >= 32)
+        if (const char *token = long_token_in_round<2>(p, end, p, token_end, hyphen))
+            return token;
+    while (end - p >= 64)
+        if (const char *token = long_token_in_round<4>(p, end, p, token_end, hyphen))
+            return token;
+    return find_long_token_scalar(p, end, token_end, hyphen);
 }
 
 // Sixty-four bytes a round look for a colon alone; a round that has one is compared in full,
@@ -122,20 +198,15 @@ const char *find_url_mark(const char *begin, const char *end) {
     return find_url_mark_scalar(p, end);
 }
 
-// Sixteen bytes at a time: digits as in find_digit, 'x' and 'X' by one comparison after setting
-// the case bit, hyphens by another. Tokens are short, so the first block usually ends the run.
+// Sixteen bytes at a time. Tokens are short, so the first block usually ends the run.
 const char *find_token_end(const char *begin, const char *end, bool &hyphen) {
-    const __m128i case_bit = _mm_set1_epi8(0x20);
-    const __m128i x = _mm_set1_epi8('x');
     const __m128i minus = _mm_set1_epi8('-');
     const char *p = begin;
     for (; end - p >= 16; p += 16) {
         __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-        __m128i digits = digits_in(bytes);
-        __m128i xs = _mm_cmpeq_epi8(_mm_or_si128(bytes, case_bit), x);
         __m128i hyphens = _mm_cmpeq_epi8(bytes, minus);
-        unsigned token = static_cast<unsigned>(
-            _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(digits, xs), hyphens)));
+        unsigned token =
+            static_cast<unsigned>(_mm_movemask_epi8(token_bytes_in(bytes, digits_in(bytes))));
         unsigned stop = ~token & 0xffffu;
         unsigned length = stop != 0 ? static_cast<unsigned>(__builtin_ctz(stop)) : 16;
         unsigned within = length == 16 ? 0xffffu : (1u << length) - 1;
@@ -199,8 +270,9 @@ const char *find_token_end(const char *begin, const char *end, bool &hyphen) {
     return find_token_end_scalar(begin, end, hyphen);
 }
 
-const char *find_digit(const char *begin, const char *end) {
-    return find_digit_scalar(begin, end);
+const char *find_long_token(const char *begin, const char *end, const char *&token_end,
+                            bool &hyphen) {
+    return find_long_token_scalar(begin, end, token_end, hyphen);
 }
 
 const char *find_url_mark(const char *begin, const char *end) {

@@ -3,10 +3,17 @@
 
 #include <cstddef>
 
-// Returns the first ASCII digit in [begin, end), or end when there is none: where the next
-// token starts.
-const char *find_digit(const char *begin, const char *end);
-const char *find_digit_scalar(const char *begin, const char *end);
+// The fewest bytes a token can have and still be an ISBN or get a hyphen: ten characters.
+constexpr std::ptrdiff_t SHORTEST_CANDIDATE = 10;
+
+// Returns where the next token that may change starts: the first digit in [begin, end) whose run
+// of token bytes (digits, 'x', 'X' and '-') within the range is at least SHORTEST_CANDIDATE bytes
+// long, passing over shorter tokens as the filter's scan would, from each one's end; end when
+// there is none. Sets token_end to the end of that run and, when the run holds a '-', hyphen.
+const char *find_long_token(const char *begin, const char *end, const char *&token_end,
+                            bool &hyphen);
+const char *find_long_token_scalar(const char *begin, const char *end, const char *&token_end,
+                                   bool &hyphen);
 
 // Returns the first "://" in [begin, end), or end when there is none.
 const char *find_url_mark(const char *begin, const char *end);

@@ -6,9 +6,14 @@ const char *kernel_disagreement(std::string_view text) {
     const char *begin = text.data();
     const char *end = begin + text.size();
     for (const char *p = begin; p < end;) {
-        const char *digit = find_digit(p, end);
-        if (digit != find_digit_scalar(p, end))
-            return "find_digit";
+        const char *fast_end = nullptr;
+        const char *plain_end = nullptr;
+        bool fast_hyphen = false;
+        bool plain_hyphen = false;
+        const char *digit = find_long_token(p, end, fast_end, fast_hyphen);
+        if (digit != find_long_token_scalar(p, end, plain_end, plain_hyphen) ||
+            fast_end != plain_end || fast_hyphen != plain_hyphen)
+            return "find_long_token";
         if (count_newlines(p, digit) != count_newlines_scalar(p, digit))
             return "count_newlines";
         p = digit + 1;

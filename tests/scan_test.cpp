@@ -11,9 +11,17 @@
 
 namespace {
 
-// The SIMD digit search must find the same digit.
-void expect_same_digit(const char *begin, const char *end) {
-    ASSERT_EQ(find_digit(begin, end), find_digit_scalar(begin, end)) << "length " << end - begin;
+// The SIMD token search must find the same token.
+void expect_same_token(const char *begin, const char *end) {
+    const char *fast_end = nullptr;
+    const char *plain_end = nullptr;
+    bool fast_hyphen = false;
+    bool plain_hyphen = false;
+    ASSERT_EQ(find_long_token(begin, end, fast_end, fast_hyphen),
+              find_long_token_scalar(begin, end, plain_end, plain_hyphen))
+        << "length " << end - begin;
+    ASSERT_EQ(fast_end, plain_end) << "length " << end - begin;
+    ASSERT_EQ(fast_hyphen, plain_hyphen) << "length " << end - begin;
 }
 
 } // namespace
@@ -54,19 +62,34 @@ TEST(Scan, KernelsAgreeWithScalarVersions) {
         for (std::size_t length = 0; start + length <= text.size(); length += 1 + length / 3) {
             const char *b = base + start;
             const char *e = b + length;
-            expect_same_digit(b, e);
+            expect_same_token(b, e);
             ASSERT_EQ(find_url_mark(b, e), find_url_mark_scalar(b, e)) << start << " " << length;
             ASSERT_EQ(count_newlines(b, e), count_newlines_scalar(b, e)) << start << " " << length;
         }
     }
-    // Every byte value at every position of a block, alone among non-digits: for the digit
-    // search, past its first sixteen bytes, a round of sixty-four and the tail.
+    // Tokens of nine, ten and eleven bytes, of digits, hyphens and x, at every offset across the
+    // rounds of sixty-four, after a short token that may run into them.
+    for (const char *token :
+         {"123456789", "1234567890", "0-201-6336", "12345678x-1", "1-----x---"}) {
+        for (std::size_t at = 0; at < 140; ++at) {
+            for (const char *before : {"", "7", "12-", "x"}) {
+                std::string block(150, 'a');
+                std::string run = std::string(before) + token + " -";
+                block.replace(at, run.size(), run);
+                block.resize(150);
+                expect_same_token(block.data(), block.data() + block.size());
+                expect_same_token(block.data() + 1, block.data() + at + run.size() - 1);
+            }
+        }
+    }
+    // Every byte value at every position of a block, alone among non-digits: for the token
+    // search, in a round of sixty-four and the tail.
     static constexpr char structure[4] = {'{', '}', '"', '@'};
     for (int value = 0; value < 256; ++value) {
         for (std::size_t at = 0; at < 100; ++at) {
             std::string block(100, 'a');
             block[at] = static_cast<char>(value);
-            expect_same_digit(block.data(), block.data() + block.size());
+            expect_same_token(block.data(), block.data() + block.size());
         }
         for (std::size_t at = 0; at < 32; ++at) {
             std::string block(33, 'a');
@@ -105,10 +128,10 @@ TEST(Scan, KernelsAgreeWithScalarVersions) {
     // after them.
     for (std::size_t length : {255u * 16u, 255u * 16u * 3u + 7u, 255u * 64u + 16u}) {
         std::string newlines(length, '\n');
-        expect_same_digit(newlines.data(), newlines.data() + newlines.size());
+        expect_same_token(newlines.data(), newlines.data() + newlines.size());
         EXPECT_EQ(count_newlines(newlines.data(), newlines.data() + newlines.size()), length);
         newlines += "\n\n7\n";
-        expect_same_digit(newlines.data(), newlines.data() + newlines.size());
+        expect_same_token(newlines.data(), newlines.data() + newlines.size());
         EXPECT_EQ(count_newlines(newlines.data(), newlines.data() + newlines.size()), length + 3);
     }
 }
