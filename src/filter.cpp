@@ -110,13 +110,13 @@ struct url_lines {
 };
 
 // The scan of [p, end): each digit starts a candidate token of at most TOKEN_MAX bytes, and
-// those too short to change are passed over in the token search; everything else stays in the
-// unwritten stretch. Lines are counted when a warning needs the
-// number and at the end, by the newline kernel. Given the whole lines [lines, lines_end) around
-// the span, a line that holds "://" anywhere, also outside the span, is left as it is: at the
-// first token one search for the mark runs from that token's line on, and again past each line
-// it finds, so text without digits is passed over in one scan and other text in two. Without
-// the lines the caller has made that test.
+// the token search passes over those too short to change; everything else stays in the
+// unwritten stretch. Lines are counted when a warning needs the number and at the end, by the
+// newline kernel. Given the whole lines [lines, lines_end) around the span, a line that holds
+// "://" anywhere, also outside the span, is left as it is: at the first token that may change,
+// one search for the mark runs on from that token's line, and again past each line it finds, so
+// text without such tokens is passed over in one scan and other text in two. Without the lines
+// the caller has made that test.
 void filter_span(scan_state &state, const char *p, const char *end, const char *lines = nullptr,
                  const char *lines_end = nullptr) {
     url_lines url{lines_end, nullptr, nullptr, nullptr};
