@@ -18,8 +18,10 @@ faults=(
   "979 ISBNs looked up among the 978 groups|filter|src/isbn_index.cpp|s/table = rows == ISBN_rows::prefix_978 ? \&table_978 : \&table_979;/table = \&table_978;/"
   "the 979 groups left out of a lookup in all groups|ranges|src/isbn_index.cpp|s/return found != nullptr || rows == ISBN_rows::prefix_978 ? row_of(found)/return true ? row_of(found)/"
   "the first key of each interval left out|ranges|src/isbn_index.cpp|s/table.intervals\[k\].low <= value ?/table.intervals[k].low < value ?/"
-  "the unfinished line filtered on a read error|input|src/input.cpp|s/            std::free(buffer);/            filter(buffer, held);/"
+  "the unfinished line filtered on a read error|input|src/input.cpp|s/            std::free(storage);/            filter(buffer + lead, held);/"
   "an interrupted read taken for an error|input|src/output.cpp|s/    if (errno == EINTR)\$/    if (errno == EINTR \&\& false)/"
+  "ten-byte tokens passed over as too short|filter|src/scan.cpp|s/if (stop - start >= SHORTEST_CANDIDATE) {/if (stop - start > SHORTEST_CANDIDATE) {/"
+  "a mark after a BibTeX value on its line not seen|bibtex|src/filter.cpp|s/url.search_end = end_of_line(end, lines_end);/url.search_end = end;/"
   "the BibTeX state lost between blocks|bibtex|src/bibtex.cpp|s/block_scan scan{input_parser,/input_parser = parser{}; block_scan scan{input_parser,/"
 )
 
