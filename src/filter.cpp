@@ -176,7 +176,7 @@ void filter_span(scan_state &state, const char *p, const char *end, const char *
 // Called before a token that changes, and before a warning, which must follow the same text as
 // in a line-by-line filter.
 void catch_up(scan_state &state, const char *position) {
-    write_output(state.unwritten, static_cast<std::size_t>(position - state.unwritten));
+    write_output_span(state.unwritten, static_cast<std::size_t>(position - state.unwritten));
     state.unwritten = position;
 }
 

@@ -92,12 +92,13 @@ void filter_input(int descriptor, block_filter filter, read_function reader) {
             continue;
         std::size_t whole = static_cast<std::size_t>(newline - block) + 1;
         filter(block, whole);
-        sync_output();
+        release_input();
         held -= whole;
         lead = (lead + whole) % LINE_ALIGNMENT;
         std::memmove(buffer + lead, block + whole, held);
     }
     filter(buffer + lead, held);
+    release_input();
     std::free(storage);
 }
 

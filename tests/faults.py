@@ -81,7 +81,10 @@ for ignore in (False, True):
         expect(status == -signal.SIGPIPE, f"closed pipe: exit status {status}")
 
 # Descriptors that another process made non-blocking: orvane waits for them and goes on.
-text = b"".join(b"%d ISBN 0201633612 in a line long enough to fill a pipe soon\n" % i for i in range(100000))
+# Every eighth line is long, so that the output goes out in pieces of copied and uncopied text
+# and a write that the pipe cuts short ends inside any of them.
+text = b"".join(b"%d ISBN 0201633612 in a line long enough to fill a pipe soon%s\n"
+                % (i, b" and longer" * (80 if i % 8 == 0 else 0)) for i in range(100000))
 expected = text.replace(b"0201633612", b"0-201-63361-2")
 for side in ("stdin", "stdout"):
     read_end, write_end = os.pipe()
