@@ -50,15 +50,17 @@ constexpr std::array<bool, 256> make_key_bytes() {
 
 constexpr std::array<bool, 256> key_bytes = make_key_bytes();
 
-// How much of "isbn" the end of a field name matches after the bytes [begin, end), given how
-// much the name before them matched; 4 once "isbn" has been seen. No letter of "isbn" repeats,
-// so a mismatch starts over at the byte that broke it.
-unsigned match_isbn(unsigned matched, const char *begin, const char *end) {
-    for (const char *p = begin; p < end && matched < 4; ++p) {
+// Passes over the run of name bytes from p, at most to end, and returns where it stops; matched
+// follows how much of "isbn" the end of the name matches, given how much the name before p
+// matched: 4 once "isbn" has been seen. No letter of "isbn" repeats, so a mismatch starts over
+// at the byte that broke it.
+const char *name_run(const char *p, const char *end, unsigned &matched) {
+    for (; p < end && is_name_byte(*p); ++p) {
         char lower = static_cast<char>(*p >= 'A' && *p <= 'Z' ? *p + 32 : *p);
-        matched = lower == "isbn"[matched] ? matched + 1 : lower == 'i' ? 1 : 0;
+        if (matched < 4)
+            matched = lower == "isbn"[matched] ? matched + 1 : lower == 'i' ? 1 : 0;
     }
-    return matched;
+    return p;
 }
 
 // Where the parser stands.
@@ -204,10 +206,8 @@ const char *field_head(block_scan &scan, const char *p) {
         state.at = where::fields;
         return p;
     }
-    const char *name = p;
-    while (p < end && is_name_byte(*p))
-        ++p;
-    state.isbn_matched = match_isbn(0, name, p);
+    state.isbn_matched = 0;
+    p = name_run(p, end, state.isbn_matched);
     state.at = where::name;
     if (p == end)
         return p;
@@ -267,11 +267,10 @@ const char *step(block_scan &scan, const char *p) {
             return p;
         c = *p;
     } else if (state.at == where::name || state.at == where::bare) {
-        const char *run = p;
-        while (p < scan.end && is_name_byte(*p))
-            ++p;
+        unsigned matched = state.isbn_matched; // of no use in a bare value
+        p = name_run(p, scan.end, matched);
         if (state.at == where::name)
-            state.isbn_matched = match_isbn(state.isbn_matched, run, p);
+            state.isbn_matched = matched;
         if (p == scan.end)
             return p;
         if (state.at == where::name)
