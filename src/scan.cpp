@@ -89,10 +89,6 @@ const char *url_mark_in(const char *p) {
     return mask != 0 ? p + __builtin_ctz(static_cast<unsigned>(mask)) : nullptr;
 }
 
-} // namespace
-
-namespace {
-
 // One round of the token search over the 16 * VECTORS bytes from p: returns the first token
 // there of at least SHORTEST_CANDIDATE bytes, or nullptr with next set to where the search goes
 // on. A round without a digit is passed over after one test of its vectors together; in one
@@ -123,7 +119,8 @@ const char *long_token_in_round(const char *p, const char *end, const char *&nex
         tokens |= static_cast<std::uint64_t>(_mm_movemask_epi8(token_bytes_in(bytes[i], digits[i])))
                   << (16 * i);
     }
-    // Bits past the round count as bytes that end a token.
+    // The bytes that end a token; past the round nothing is known, and a token that reaches
+    // the round's end is measured on by the token kernel.
     std::uint64_t stops =
         ~tokens & (WIDTH == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << WIDTH) - 1);
     while (starts != 0) {
