@@ -121,7 +121,10 @@ void write_output_span(const char *bytes, std::size_t count) {
 }
 
 // Copies go to the end of the gather buffer, which the last piece takes in while it is open.
+// Nothing to copy (an empty stretch between two tokens) takes no piece.
 char *output_room(std::size_t count) {
+    if (count == 0)
+        return gathered + gathered_length;
     if (count > GATHER_SIZE - gathered_length || (open_piece == nullptr && piece_count == PIECES))
         hand_over_output();
     char *room = gathered + gathered_length;
