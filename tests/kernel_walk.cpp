@@ -2,7 +2,12 @@
 
 #include "scan.h"
 
-const char *kernel_disagreement(std::string_view text) {
+#include <string>
+
+namespace {
+
+// The walk with the kernels in use.
+const char *disagreement(std::string_view text) {
     const char *begin = text.data();
     const char *end = begin + text.size();
     for (const char *p = begin; p < end;) {
@@ -46,4 +51,23 @@ const char *kernel_disagreement(std::string_view text) {
         }
     }
     return nullptr;
+}
+
+} // namespace
+
+const char *kernel_disagreement(std::string_view text) {
+    static std::string what;
+    const char *kernel = nullptr;
+    for (bool wide : {true, false}) {
+        if (use_wide_kernels(wide) != wide)
+            continue; // no AVX2 here
+        kernel = disagreement(text);
+        if (kernel != nullptr) {
+            what = std::string(kernel) + (wide ? " (AVX2)" : "");
+            kernel = what.c_str();
+            break;
+        }
+    }
+    use_wide_kernels(true);
+    return kernel;
 }
