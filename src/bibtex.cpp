@@ -98,19 +98,27 @@ struct parser {
 
 parser input_parser;
 
-// One block under the parser. Lines are counted only where a number is needed (an entry's
-// start, an ISBN value, a warning), from where the last count stopped.
+// One block under the parser. Lines are counted only where a number is needed (an ISBN value,
+// a warning, the block's end), from where the last count stopped; an entry's start is noted,
+// and its line counted on the way to the next number.
 struct block_scan {
     parser &state;
     scan_state out;
     const char *block;
     const char *end;
     const char *counted;
+    const char *entry_at = nullptr; // the '@' of an entry whose line is not counted yet
 };
 
 std::int64_t line_at(block_scan &scan, const char *position) {
     if (!scan.out.counting)
         return 0;
+    if (scan.entry_at != nullptr && scan.entry_at <= position) {
+        scan.state.line += static_cast<std::int64_t>(count_newlines(scan.counted, scan.entry_at));
+        scan.counted = scan.entry_at;
+        scan.state.entry_line = scan.state.line;
+        scan.entry_at = nullptr;
+    }
     scan.state.line += static_cast<std::int64_t>(count_newlines(scan.counted, position));
     scan.counted = position;
     return scan.state.line;
@@ -193,6 +201,20 @@ void open_entry(parser &state, char opening) {
     }
 }
 
+// Whether [begin, end) holds "isbn" in any case: four bytes at a time, with the case bit of each
+// set (no byte but a letter's other case becomes a letter of "isbn" that way).
+bool holds_isbn(const char *begin, const char *end) {
+    std::uint32_t isbn = 0;
+    std::memcpy(&isbn, "isbn", 4);
+    for (const char *p = begin; end - p >= 4; ++p) {
+        std::uint32_t word = 0;
+        std::memcpy(&word, p, 4);
+        if ((word | 0x20202020u) == isbn)
+            return true;
+    }
+    return false;
+}
+
 // The usual shape of a field taken in one go: blanks, a name, blanks, '=', blanks and the
 // opening of a value in braces or quotes. Returns where the walk goes on: at the value's first
 // byte, with the parser in the value; or, where the shape breaks off, at the byte where it did,
@@ -206,12 +228,17 @@ const char *field_head(block_scan &scan, const char *p) {
         state.at = where::fields;
         return p;
     }
-    state.isbn_matched = 0;
-    p = name_run(p, end, state.isbn_matched);
-    state.at = where::name;
-    if (p == end)
+    const char *name = p;
+    while (p < end && is_name_byte(*p))
+        ++p;
+    if (p == end) {
+        // The name may go on in the next block: the general step follows it from here.
+        state.isbn_matched = 0;
+        name_run(name, end, state.isbn_matched);
+        state.at = where::name;
         return p;
-    state.isbn_field = state.regular && state.isbn_matched == 4;
+    }
+    state.isbn_field = state.regular && holds_isbn(name, p);
     state.at = where::after_name;
     while (p < end && is_blank(*p))
         ++p;
@@ -227,6 +254,15 @@ const char *field_head(block_scan &scan, const char *p) {
     return p + 1;
 }
 
+// After a value part: where a ',' follows after blanks, as it usually does, the next field's
+// head is taken at once; otherwise the general steps read on from the first byte not blank.
+const char *after_value(block_scan &scan, const char *p) {
+    scan.state.at = where::after_value;
+    while (p < scan.end && is_blank(*p))
+        ++p;
+    return p < scan.end && *p == ',' ? field_head(scan, p + 1) : p;
+}
+
 // One step in a state that reads the syntax between values a byte at a time; these stretches
 // are short. Returns where the scan goes on.
 const char *step(block_scan &scan, const char *p) {
@@ -240,13 +276,13 @@ const char *step(block_scan &scan, const char *p) {
         state.at = is_name_byte(c) ? where::type : where::text;
         return p;
     case where::type:
-        if (!is_name_byte(c)) {
+        for (; p < scan.end && is_name_byte(*p); ++p)
+            if (state.type_length < sizeof state.type)
+                state.type[state.type_length++] =
+                    static_cast<char>(*p >= 'A' && *p <= 'Z' ? *p + 32 : *p);
+        if (p < scan.end)
             state.at = where::after_type;
-            return p;
-        }
-        if (state.type_length < sizeof state.type)
-            state.type[state.type_length++] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-        return p + 1;
+        return p;
     case where::after_type:
         if (is_blank(c))
             return p + 1;
@@ -347,6 +383,13 @@ const char *step(block_scan &scan, const char *p) {
     }
 }
 
+// Called where a step may have opened a value, by a step of its own or at the end of a field's
+// head: the text of a value in braces or quotes of an ISBN field starts at p.
+void note_value_start(const parser &state, const char *p, const char *&value_start) {
+    if (state.isbn_field && (state.at == where::braced || state.at == where::quoted))
+        value_start = p;
+}
+
 // In a value part or a block, found by a scan for the bytes that matter there. Returns where
 // the scan goes on; value_start is the start of the ISBN value text being read, or nullptr.
 const char *scan_balanced(block_scan &scan, const char *p, const char *&value_start) {
@@ -400,13 +443,14 @@ const char *scan_balanced(block_scan &scan, const char *p, const char *&value_st
     default:
         break;
     }
-    if (value_ends) {
-        if (value_start != nullptr)
-            filter_value(scan, value_start, q);
-        value_start = nullptr;
-        state.at = where::after_value;
-    }
-    return q + 1;
+    if (!value_ends)
+        return q + 1;
+    if (value_start != nullptr)
+        filter_value(scan, value_start, q);
+    value_start = nullptr;
+    const char *next = after_value(scan, q + 1);
+    note_value_start(state, next, value_start);
+    return next;
 }
 
 // The parser's walk over one block; the caller writes what remains unwritten at the end.
@@ -424,7 +468,7 @@ void scan_block(block_scan &scan) {
                 p = scan.end;
                 break;
             }
-            state.entry_line = line_at(scan, at_sign);
+            scan.entry_at = at_sign;
             state.at = where::at;
             p = at_sign + 1;
             break;
@@ -450,10 +494,7 @@ void scan_block(block_scan &scan) {
             break;
         default: {
             p = step(scan, p);
-            // A value in braces or quotes opens here, by a step of its own or at the end of a
-            // field's head.
-            if (state.isbn_field && (state.at == where::braced || state.at == where::quoted))
-                value_start = p;
+            note_value_start(state, p, value_start);
             break;
         }
         }
