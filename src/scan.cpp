@@ -287,14 +287,17 @@ std::size_t count_newlines_sse2(const char *begin, const char *end) {
 // are compiled for it alone, and run only where the processor says it has it.
 #define ORVANE_AVX2 [[gnu::target("avx2")]]
 
+// 32 bytes from p, wherever they stand.
 ORVANE_AVX2 __m256i wide_load(const char *p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
 }
 
+// One bit a lane, as a mask that shifts into the upper half of a 64-byte round.
 ORVANE_AVX2 std::uint64_t wide_mask(__m256i lanes) {
     return static_cast<std::uint32_t>(_mm256_movemask_epi8(lanes));
 }
 
+// As digits_in and token_bytes_in, AVX2 having a signed greater-than where SSE2 has less-than.
 ORVANE_AVX2 __m256i wide_digits_in(__m256i bytes) {
     return _mm256_cmpgt_epi8(
         _mm256_set1_epi8(static_cast<char>(0x80 + 10)),
@@ -308,6 +311,7 @@ ORVANE_AVX2 __m256i wide_token_bytes_in(__m256i bytes, __m256i digits) {
                            _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('-')));
 }
 
+// As long_token_in_round, over 32 * VECTORS bytes.
 template <int VECTORS>
 ORVANE_AVX2 const char *long_token_in_wide_round(const char *p, const char *end, const char *&next,
                                                  const char *&token_end, bool &hyphen) {
@@ -342,6 +346,7 @@ ORVANE_AVX2 const char *long_token_in_wide_round(const char *p, const char *end,
     return token;
 }
 
+// A round of thirty-two bytes first, then rounds of sixty-four; the tail goes to the SSE2 kernel.
 ORVANE_AVX2 const char *find_long_token_avx2(const char *begin, const char *end,
                                              const char *&token_end, bool &hyphen) {
     const char *p = begin;
@@ -364,6 +369,8 @@ ORVANE_AVX2 const char *wide_url_mark_in(const char *p) {
     return mask != 0 ? p + __builtin_ctzll(mask) : nullptr;
 }
 
+// Sixty-four bytes a round look for a colon alone; a round that has one is compared in full,
+// thirty-two positions at a time. The tail goes to the SSE2 kernel.
 ORVANE_AVX2 const char *find_url_mark_avx2(const char *begin, const char *end) {
     const __m256i colon = _mm256_set1_epi8(':');
     const char *p = begin;
@@ -380,6 +387,7 @@ ORVANE_AVX2 const char *find_url_mark_avx2(const char *begin, const char *end) {
     return find_url_mark_sse2(p, end);
 }
 
+// Thirty-two bytes at a time; the tail goes to the SSE2 kernel.
 ORVANE_AVX2 const char *find_any_of_avx2(const char *begin, const char *end, const char (&set)[4]) {
     const __m256i first = _mm256_set1_epi8(set[0]);
     const __m256i second = _mm256_set1_epi8(set[1]);
