@@ -2,24 +2,31 @@
 
 #include "diagnostics.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
 
-// Tests build with tiny sizes so that every boundary is crossed.
+// The fuzz targets build with tiny sizes so that every boundary is crossed.
 #ifndef ORVANE_GATHER_SIZE
-#define ORVANE_GATHER_SIZE (128 * 1024)
+#define ORVANE_GATHER_SIZE (64 * 1024)
 #endif
 #ifndef ORVANE_SPAN_MIN
 #define ORVANE_SPAN_MIN 512
 #endif
 #ifndef ORVANE_PIECES
 #define ORVANE_PIECES 256
+#endif
+#ifndef ORVANE_WRITE_CHUNK
+#define ORVANE_WRITE_CHUNK (64 * 1024)
 #endif
 
 constexpr std::size_t GATHER_SIZE = ORVANE_GATHER_SIZE;
@@ -38,6 +45,18 @@ int piece_count = 0;
 iovec *open_piece = nullptr; // the last piece, while it ends where the gather buffer does
 bool holds_spans = false;    // a piece refers to bytes that write_output_span did not copy
 bool interactive = true;
+
+// Writing a file costs the kernel much less in writes that start and end on boundaries of 64
+// KiB in the file than in writes that end where lines do: on this project's machine, orvane
+// took 1.17 times as long on 100 MB of prose when each write ended at the last line end of its
+// block, and a plain read-and-write loop 1.3 times as long. So where standard output is a
+// regular file, the writes after each block of input end on a boundary of WRITE_CHUNK in the
+// file, and the bytes past it are copied into a buffer of their own, to go out first with the
+// next write; the end of the output and a fatal error write everything.
+constexpr std::size_t WRITE_CHUNK = ORVANE_WRITE_CHUNK;
+char carried[WRITE_CHUNK];
+bool by_chunks = false;        // standard output is a regular file at a known offset
+std::uint64_t file_offset = 0; // where the next byte written lands in it
 
 // Reports the error that made the last write to standard output fail.
 [[noreturn]] void report_write_error() {
@@ -68,6 +87,7 @@ void write_pieces(iovec *piece, int count) {
                 continue;
             report_write_error();
         }
+        file_offset += static_cast<std::uint64_t>(written);
         // A short write stops inside a piece: the rest of it goes first next time.
         auto done = static_cast<std::size_t>(written);
         for (; count != 0 && done >= piece->iov_len; ++piece, --count)
@@ -77,6 +97,53 @@ void write_pieces(iovec *piece, int count) {
             piece->iov_len -= done;
         }
     }
+}
+
+// Writes out what has been given up to the last boundary of WRITE_CHUNK in the file among it,
+// and keeps the rest, copied into the carried buffer, as the first piece of the next write (all
+// of it when no boundary falls inside). Anywhere but in a regular file everything goes out. The
+// rest is copied in order: a part that is in the carried buffer already comes first, and moves
+// down.
+void hand_over_chunks() {
+    if (!by_chunks) {
+        hand_over_output();
+        return;
+    }
+    std::size_t total = 0;
+    for (int i = 0; i < piece_count; ++i)
+        total += pieces[i].iov_len;
+    std::size_t keep = std::min<std::size_t>(total, (file_offset + total) % WRITE_CHUNK);
+    // The pieces that hold the kept bytes, from the first of them, which may be cut.
+    int first = piece_count;
+    std::size_t in_first = 0; // the kept bytes of the first such piece
+    for (std::size_t left = keep; left != 0;) {
+        --first;
+        in_first = std::min(left, pieces[first].iov_len);
+        left -= in_first;
+    }
+    int count = piece_count;
+    piece_count = 0;
+    open_piece = nullptr;
+    gathered_length = 0;
+    holds_spans = false;
+    if (keep == 0) {
+        write_pieces(pieces, count);
+        return;
+    }
+    // What goes out now ends inside piece first, or before it.
+    iovec &cut = pieces[first];
+    char *kept_start = static_cast<char *>(cut.iov_base) + cut.iov_len - in_first;
+    cut.iov_len -= in_first;
+    write_pieces(pieces, cut.iov_len != 0 ? first + 1 : first);
+    std::size_t at = 0;
+    std::memmove(carried, kept_start, in_first);
+    at += in_first;
+    for (int i = first + 1; i < count; ++i) {
+        std::memcpy(carried + at, pieces[i].iov_base, pieces[i].iov_len);
+        at += pieces[i].iov_len;
+    }
+    pieces[0] = iovec{carried, keep};
+    piece_count = 1;
 }
 
 // Appends a stretch of the caller's as a piece; one that continues the last piece joins it.
@@ -90,7 +157,7 @@ void add_span(const char *bytes, std::size_t count) {
         }
     }
     if (piece_count == PIECES)
-        hand_over_output();
+        hand_over_chunks();
     pieces[piece_count++] = iovec{const_cast<char *>(bytes), count};
     open_piece = nullptr;
 }
@@ -99,13 +166,24 @@ void add_span(const char *bytes, std::size_t count) {
 
 void start_output() {
     interactive = isatty(STDOUT_FILENO) != 0;
+    struct stat out {};
+    if (interactive || fstat(STDOUT_FILENO, &out) != 0 || !S_ISREG(out.st_mode))
+        return;
+    // An appending descriptor writes at the end of the file, wherever its offset stands.
+    int flags = fcntl(STDOUT_FILENO, F_GETFL);
+    off_t at =
+        flags != -1 && (flags & O_APPEND) != 0 ? out.st_size : lseek(STDOUT_FILENO, 0, SEEK_CUR);
+    if (at < 0)
+        return;
+    by_chunks = true;
+    file_offset = static_cast<std::uint64_t>(at);
 }
 
-// A long text goes out at once, before the caller may change it.
+// A long text goes out at once, or is carried, before the caller may change it.
 void write_output(const char *bytes, std::size_t count) {
     if (count >= SPAN_MIN) {
         add_span(bytes, count);
-        hand_over_output();
+        hand_over_chunks();
         return;
     }
     std::memcpy(output_room(count), bytes, count);
@@ -126,7 +204,7 @@ char *output_room(std::size_t count) {
     if (count == 0)
         return gathered + gathered_length;
     if (count > GATHER_SIZE - gathered_length || (open_piece == nullptr && piece_count == PIECES))
-        hand_over_output();
+        hand_over_chunks();
     char *room = gathered + gathered_length;
     gathered_length += count;
     if (open_piece != nullptr) {
@@ -148,8 +226,10 @@ void sync_output() {
 }
 
 void release_input() {
-    if (interactive || holds_spans)
+    if (interactive)
         hand_over_output();
+    else if (holds_spans)
+        hand_over_chunks();
 }
 
 void hand_over_output() {

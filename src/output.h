@@ -6,7 +6,9 @@
 // stream keeps its line buffering, and the pieces are handed to it before every warning and
 // after every block of input, so that output and warnings interleave on the screen as if each
 // write had gone to the stream at once. Anywhere else the stream is not used: the pieces go out
-// in large writev calls to the descriptor, which waits for a full non-blocking pipe.
+// in large writev calls to the descriptor, which waits for a full non-blocking pipe; in a
+// regular file those calls end on boundaries of 64 KiB in the file, which the kernel writes
+// fastest, and what lies past the last boundary goes out with the next call or at the end.
 #pragma once
 
 #include <cstddef>

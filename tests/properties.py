@@ -89,6 +89,21 @@ with tempfile.NamedTemporaryFile() as f:
 if (from_file.stdout, from_file.stderr) != (out, err):
     failures += 1
     print("a file and a pipe give different results")
+# The same written to a regular file, where the writes end on boundaries in the file: a fresh
+# file, one written from an offset after earlier text, and one that is appended to.
+with tempfile.TemporaryDirectory() as directory:
+    path = os.path.join(directory, "out")
+    for start, mode in ((0, "r+b"), (12345, "r+b"), (777, "ab")):
+        with open(path, "wb") as f:
+            f.write(b"h" * start)
+        with open(path, mode) as f:
+            f.seek(start)
+            to_file = subprocess.run([ORVANE], input=text, stdout=f, stderr=subprocess.PIPE)
+        with open(path, "rb") as f:
+            written = f.read()
+        if (written, to_file.stderr) != (b"h" * start + out, err):
+            failures += 1
+            print(f"output to a file from offset {start} ({mode}) differs from output to a pipe")
 if out.replace(b"-", b"") != text.replace(b"-", b""):
     failures += 1
     print("hyphen property: the output differs from the input in more than hyphens")
