@@ -1,8 +1,8 @@
 // The input loop and the output layer, built with tiny blocks and buffers. The fuzzer's bytes
-// choose the mode, the size of each read, an error (EINTR, EAGAIN or EIO) at one read, and the
-// input. Without EIO the output and warnings are those of
-// the whole input; with it, the run ends with the read error after a prefix of them, and no
-// warning is invented.
+// choose the mode, the size of each read, an error (EINTR, EAGAIN or EIO) at one read, whether
+// the output goes into a regular file (from which offset), and the input. Without EIO the
+// output and warnings are those of the whole input; with it, the run ends with the read error
+// after a prefix of them, and no warning is invented.
 
 #include "bibtex.h"
 #include "diagnostics.h"
@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -55,6 +56,38 @@ void run(std::string_view input, bool bibtex) {
     filter_input(ready_descriptor(), bibtex ? filter_bibtex_lines : filter_lines, scripted_read);
     if (bibtex)
         finish_bibtex_input();
+}
+
+// Runs the loop in a child whose standard output is a regular file (in memory) that holds lead
+// bytes before it, where the output layer writes in pieces that end on boundaries in the file;
+// returns what the child wrote after them.
+std::string run_into_file(std::string_view input, bool bibtex, std::size_t lead) {
+    int file = memfd_create("output", 0);
+    if (file < 0)
+        fuzz_failure("no memory file\n");
+    std::string before(lead, 'h');
+    if (write(file, before.data(), lead) != static_cast<ssize_t>(lead))
+        fuzz_failure("the memory file took no lead\n");
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(file, STDOUT_FILENO);
+        start_output();
+        run(input, bibtex);
+        finish_output();
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        fuzz_failure("a run into a file failed\n");
+    std::string written;
+    char chunk[4096];
+    ssize_t got = 0;
+    for (off_t at = static_cast<off_t>(lead); (got = pread(file, chunk, sizeof chunk, at)) > 0;
+         at += got)
+        written.append(chunk, static_cast<std::size_t>(got));
+    close(file);
+    return written;
 }
 
 bool starts(std::string_view whole, std::string_view part) {
@@ -113,6 +146,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     captured_stdout.clear();
     captured_stderr.clear();
+    if (error != EIO && (data[0] & 8) != 0) {
+        if (run_into_file(input, bibtex, data[0] >> 4) != expected_out)
+            fuzz_failure("the output written into a file differs from the whole input's\n");
+        return 0;
+    }
     if (error != EIO) {
         run(input, bibtex);
         if (filter_output() != expected_out)

@@ -24,15 +24,16 @@ for target in "${targets[@]}"; do
 done
 mkdir -p fuzz/findings
 # Seeds: the end-to-end inputs and the sample for the filters, behind each of a few choices of
-# mode, read sizes and errors for the input loop; their ISBN lines, with a few prefix bytes,
-# for hyphenation; range rows for the table.
+# mode, read sizes, errors and output into a file for the input loop; their ISBN lines, with a
+# few prefix bytes, for hyphenation; range rows for the table.
 i=0
 for f in tests/cases/*/input examples/sample.bib; do
   head -c 8000 "$f" > "$work/filter/seed-$((i++))"
   head -c 8000 "$f" > "$work/bibtex/seed-$((i++))"
   for control in '\000\000\001\007\045\100\003\002\011\004' '\001\005\020\003\007\001\060\002\011\004' \
                  '\006\003\100\001\002\003\004\005\006\007' '\007\010\011\017\002\001\077\005\011\004' \
-                 '\200\000\005\007\001\020\003\002\011\004' '\201\000\005\007\001\020\003\002\011\004'; do
+                 '\200\000\005\007\001\020\003\002\011\004' '\201\000\005\007\001\020\003\002\011\004' \
+                 '\010\000\005\007\001\020\003\002\011\004' '\131\000\003\001\007\001\060\002\011\004'; do
     { printf "$control"; head -c 8000 "$f"; } > "$work/input/seed-$((i++))"
   done
 done
