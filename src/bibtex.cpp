@@ -50,17 +50,25 @@ constexpr std::array<bool, 256> make_key_bytes() {
 
 constexpr std::array<bool, 256> key_bytes = make_key_bytes();
 
-// Passes over the run of name bytes from p, at most to end, and returns where it stops; matched
-// follows how much of "isbn" the end of the name matches, given how much the name before p
-// matched: 4 once "isbn" has been seen. No letter of "isbn" repeats, so a mismatch starts over
-// at the byte that broke it.
-const char *name_run(const char *p, const char *end, unsigned &matched) {
-    for (; p < end && is_name_byte(*p); ++p) {
-        char lower = static_cast<char>(*p >= 'A' && *p <= 'Z' ? *p + 32 : *p);
-        if (matched < 4)
-            matched = lower == "isbn"[matched] ? matched + 1 : lower == 'i' ? 1 : 0;
-    }
+// Passes over the run of name bytes from p, at most to end, and returns where it stops.
+const char *name_run(const char *p, const char *end) {
+    while (p < end && is_name_byte(*p))
+        ++p;
     return p;
+}
+
+// Whether [begin, end) holds "isbn" in any case: four bytes at a time, with the case bit of each
+// set (no byte but a letter's other case becomes a letter of "isbn" that way).
+bool holds_isbn(const char *begin, const char *end) {
+    std::uint32_t isbn = 0;
+    std::memcpy(&isbn, "isbn", 4);
+    for (const char *p = begin; end - p >= 4; ++p) {
+        std::uint32_t word = 0;
+        std::memcpy(&word, p, 4);
+        if ((word | 0x20202020u) == isbn)
+            return true;
+    }
+    return false;
 }
 
 // Where the parser stands.
@@ -85,12 +93,11 @@ enum class where : unsigned char {
 // Everything that carries from one block of input to the next.
 struct parser {
     where at = where::text;
-    char close = '}';          // the byte that ends the current entry
-    bool regular = false;      // a regular entry, whose ISBN fields are filtered
-    bool isbn_field = false;   // the current field's name contains "isbn"
-    unsigned isbn_matched = 0; // how much of "isbn" the end of the field name matches
-    std::size_t depth = 0;     // braces open in the current value part or block
-    char type[10] = {};        // the entry type in lower case, cut after 9 bytes
+    char close = '}';        // the byte that ends the current entry
+    bool regular = false;    // a regular entry, whose ISBN fields are filtered
+    bool isbn_field = false; // the current field's name contains "isbn"
+    std::size_t depth = 0;   // braces open in the current value part or block
+    char type[10] = {};      // the entry type in lower case, cut after 9 bytes
     std::size_t type_length = 0;
     std::int64_t entry_line = 0; // where the current entry starts
     std::int64_t line = 1;       // the line of the block's first byte not yet counted
@@ -201,20 +208,6 @@ void open_entry(parser &state, char opening) {
     }
 }
 
-// Whether [begin, end) holds "isbn" in any case: four bytes at a time, with the case bit of each
-// set (no byte but a letter's other case becomes a letter of "isbn" that way).
-bool holds_isbn(const char *begin, const char *end) {
-    std::uint32_t isbn = 0;
-    std::memcpy(&isbn, "isbn", 4);
-    for (const char *p = begin; end - p >= 4; ++p) {
-        std::uint32_t word = 0;
-        std::memcpy(&word, p, 4);
-        if ((word | 0x20202020u) == isbn)
-            return true;
-    }
-    return false;
-}
-
 // The usual shape of a field taken in one go: blanks, a name, blanks, '=', blanks and the
 // opening of a value in braces or quotes. Returns where the walk goes on: at the value's first
 // byte, with the parser in the value; or, where the shape breaks off, at the byte where it did,
@@ -229,16 +222,11 @@ const char *field_head(block_scan &scan, const char *p) {
         return p;
     }
     const char *name = p;
-    while (p < end && is_name_byte(*p))
-        ++p;
-    if (p == end) {
-        // The name may go on in the next block: the general step follows it from here.
-        state.isbn_matched = 0;
-        name_run(name, end, state.isbn_matched);
-        state.at = where::name;
-        return p;
-    }
+    p = name_run(p, end);
     state.isbn_field = state.regular && holds_isbn(name, p);
+    state.at = where::name;
+    if (p == end)
+        return p;
     state.at = where::after_name;
     while (p < end && is_blank(*p))
         ++p;
@@ -303,14 +291,11 @@ const char *step(block_scan &scan, const char *p) {
             return p;
         c = *p;
     } else if (state.at == where::name || state.at == where::bare) {
-        unsigned matched = state.isbn_matched; // of no use in a bare value
-        p = name_run(p, scan.end, matched);
-        if (state.at == where::name)
-            state.isbn_matched = matched;
+        // A block ends at a line end, so a name goes on into the next block only where a caller
+        // splits a line; what it held before the split decides whether it is an ISBN field.
+        p = name_run(p, scan.end);
         if (p == scan.end)
             return p;
-        if (state.at == where::name)
-            state.isbn_field = state.regular && state.isbn_matched == 4;
         state.at = state.at == where::name ? where::after_name : where::after_value;
         return p;
     } else {
