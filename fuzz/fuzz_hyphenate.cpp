@@ -65,11 +65,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             fuzz_failure("a lone candidate and the same candidate in a text disagree\n");
         // The index's answer, where it has one, is the walk's.
         ISBN_parts parts{};
-        ISBN_placement placement = place_ISBN(input.data(), n, parts);
+        char characters[ISBN_BUFFER_SIZE] = {};
+        std::memcpy(characters, input.data(), n);
+        ISBN_placement placement = place_ISBN(characters, n, parts);
         std::string form = input;
         if (placement == ISBN_placement::placed) {
-            form.assign(ISBN_form_length(n, parts), '?');
-            format_ISBN(input.data(), n, parts, form.data());
+            char built[ISBN_BUFFER_SIZE];
+            format_ISBN(characters, n, parts, built);
+            form.assign(built, ISBN_form_length(n, parts));
         }
         if (placement != ISBN_placement::ask_the_walk && limit >= 20 && form != text)
             fuzz_failure("place_ISBN and the hyphenation walk disagree\n");

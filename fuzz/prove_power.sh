@@ -13,7 +13,9 @@ trap 'rm -rf "$root"' EXIT
 # name | target | file | sed expression that plants the fault
 faults=(
   "16-byte rule on a token with its hyphen|filter|src/filter.cpp|s/           token\[3\] != '-';/           true;/"
-  "X counted as 0 in the ISBN-10 check|filter|src/filter.cpp|s/return sum % 11 == ISBN_character_value(characters\[9\]);/return sum % 11 == (characters[9] == 'X' ? 0 : ISBN_character_value(characters[9]));/"
+  "X counted as 9 in the check digits|filter|src/filter.cpp|s/_mm_set1_epi8('0')), _mm_set1_epi8(10));/_mm_set1_epi8('0')), _mm_set1_epi8(9));/"
+  "the title's hyphen one byte early in a form|filter|src/isbn.h|s/form\[title + shift + 1\] = '-';/form[title + shift] = '-';/"
+  "an X in a lookup key read as 9|hyphenate|src/isbn_index.cpp|s/| above_9 \* 10;/| above_9 * 9;/"
   "tokens cut at 4094 bytes|filter|src/filter.h|s/TOKEN_MAX = 4095;/TOKEN_MAX = 4094;/"
   "979 ISBNs looked up among the 978 groups|filter|src/isbn_index.cpp|s/table = rows == ISBN_rows::prefix_978 ? \&table_978 : \&table_979;/table = \&table_978;/"
   "the 979 groups left out of a lookup in all groups|ranges|src/isbn_index.cpp|s/return found != nullptr || rows == ISBN_rows::prefix_978 ? row_of(found)/return true ? row_of(found)/"

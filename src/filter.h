@@ -38,6 +38,10 @@ void filter_stretch(scan_state &state, const char *begin, const char *end, const
 bool check_ISBN_10(const char *characters);
 bool check_ISBN_13(const char *characters);
 
-// Candidate check of a token's hyphen-free text of 10 or 13 characters: tests its check digit
-// and reports a wrong one as a warning.
+// The same tests, for count 10 or 13 ISBN characters at the start of a buffer of
+// ISBN_BUFFER_SIZE bytes (isbn.h), of which it reads 16: all in a few vector steps.
+bool check_ISBN(const char *characters, std::size_t count);
+
+// Candidate check of a token's hyphen-free text of 10 or 13 characters, at the start of a
+// buffer of ISBN_BUFFER_SIZE bytes: tests its check digit and reports a wrong one as a warning.
 bool check_candidate(const char *hyphen_free, std::size_t length);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 
 // One publisher range of a registration group. begin and end are prefixes such as "0-200" and
 // "0-227"; countries annotates the first row of each group and is "" on the others. A row whose
@@ -62,10 +63,10 @@ struct ISBN_parts {
 enum class ISBN_placement { placed, not_placed, ask_the_walk };
 
 // The answer of the index alone for a candidate of exactly 10 or 13 ISBN characters and nothing
-// else: placed (with its parts), not placed by any row, or ask_the_walk where only the text walk
-// of hyphenate_ISBN_10/13 can say (a prefix other than 978 and 979, a table the index cannot
-// represent, a row whose begin text is not GROUP-PUBLISHER). Where it answers, it is what
-// the text walk makes of the same candidate.
+// else, at the start of a buffer of ISBN_BUFFER_SIZE bytes (below): placed (with its parts), not
+// placed by any row, or ask_the_walk where only the text walk of hyphenate_ISBN_10/13 can say (a
+// prefix other than 978 and 979, a table the index cannot represent, a row whose begin text is not
+// GROUP-PUBLISHER). Where it answers, it is what the text walk makes of the same candidate.
 ISBN_placement place_ISBN(const char *characters, std::size_t count, ISBN_parts &parts);
 
 // The length of the form of a placed candidate: its characters and 3 or 4 hyphens.
@@ -73,23 +74,33 @@ constexpr std::size_t ISBN_form_length(std::size_t count, const ISBN_parts &part
     return count + (parts.prefix != 0 ? 4 : 3);
 }
 
+// The size of the buffers that place_ISBN and format_ISBN work on: a candidate's characters
+// stand at the start of one, and its form is built at the start of another. Whatever follows
+// the characters is read and never used; the bytes past the form may be overwritten.
+constexpr std::size_t ISBN_BUFFER_SIZE = 32;
+
 // Writes the form of a placed candidate, [prefix-]group-publisher-title-check, ISBN_form_length
-// bytes without a terminating NUL. Inline, and parts copied by byte loops: the filter calls it
-// for every ISBN, and its parts are a few bytes each.
+// bytes without a terminating NUL. characters and form each hold ISBN_BUFFER_SIZE bytes. Each
+// part goes with the rest of the candidate behind it, in one 16-byte copy shifted past the
+// hyphens before it, and the next part's copy overwrites that rest: no loop, no branch, as the
+// filter calls it for every ISBN. An ISBN-10's hyphen after the (empty) prefix lands on the first
+// byte, which the group's copy then overwrites.
 inline void format_ISBN(const char *characters, std::size_t count, const ISBN_parts &parts,
                         char *form) {
-    std::size_t title = count - parts.prefix - parts.group - parts.publisher - 1;
-    auto part = [&](std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i)
-            *form++ = *characters++;
-        *form++ = '-';
-    };
-    if (parts.prefix != 0)
-        part(parts.prefix);
-    part(parts.group);
-    part(parts.publisher);
-    part(title);
-    *form = *characters;
+    std::size_t shift = parts.prefix != 0 ? 1 : 0; // hyphens so far, after the prefix's
+    std::size_t group = parts.prefix;
+    std::size_t publisher = group + parts.group;
+    std::size_t title = publisher + parts.publisher;
+    std::size_t check = count - 1;
+    std::memcpy(form, characters, 16);
+    form[group] = '-';
+    std::memcpy(form + group + shift, characters + group, 16);
+    form[publisher + shift] = '-';
+    std::memcpy(form + publisher + shift + 1, characters + publisher, 16);
+    form[title + shift + 1] = '-';
+    std::memcpy(form + title + shift + 2, characters + title, 16);
+    form[check + shift + 2] = '-';
+    form[check + shift + 3] = characters[check];
 }
 
 // Must be called after anything writes to ISBN_range, so that find_ISBN_range sees the change.

@@ -1,5 +1,5 @@
 // The fast lookup of a key's covering row: an index over the range table that finds, with a
-// bucket and a short binary search, the row that the walk in table order would find.
+// bucket and a short search, the row that the walk in table order would find.
 //
 // Each row covers the keys whose first d ISBN characters (d = the width of its prefix) lie
 // between its begin and end digits. Read as base-11 numbers of 8 places (x and X count 10, above
@@ -14,8 +14,13 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__) && !defined(ORVANE_SCALAR_KERNELS)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -41,15 +46,21 @@ struct row_interval {
 };
 
 // Keys that agree in their first 4 characters share a bucket: 11^4 buckets of 11^4 keys, few
-// enough intervals in each for a short linear search.
+// enough intervals in each for a short search.
 constexpr std::uint32_t BUCKETS = 14641;
 constexpr std::uint32_t BUCKET_WIDTH = SPACE / BUCKETS;
+
+// The search reads this many high ends at a time.
+constexpr std::size_t HIGHS_READ = 16;
 
 // The intervals of one prefix's rows, sorted and disjoint, and for each bucket the first
 // interval that ends after the bucket's first key (count where there is none).
 struct prefix_table {
     std::size_t count;
     std::array<row_interval, ISBN_RANGE_MAX> intervals;
+    // The intervals' high ends again, packed for the search, and past count SPACE, which no
+    // key reaches: a search may read HIGHS_READ of them from any interval on.
+    std::array<std::int32_t, ISBN_RANGE_MAX + HIGHS_READ> highs;
     std::array<std::uint16_t, BUCKETS + 1> first;
 };
 
@@ -120,6 +131,9 @@ bool build_table(prefix_table &table, ISBN_rows rows) {
     for (std::size_t i = 1; i < table.count; ++i)
         if (table.intervals[i].low < table.intervals[i - 1].high)
             return false;
+    for (std::size_t i = 0; i < table.count + HIGHS_READ; ++i)
+        table.highs[i] =
+            static_cast<std::int32_t>(i < table.count ? table.intervals[i].high : SPACE);
     std::size_t k = 0;
     for (std::uint32_t b = 0; b <= BUCKETS; ++b) {
         while (k < table.count && table.intervals[k].high <= b * BUCKET_WIDTH)
@@ -137,14 +151,40 @@ void build_index() {
     state = built ? index_state::ready : index_state::unusable;
 }
 
+#if defined(__SSE2__) && !defined(ORVANE_SCALAR_KERNELS)
 // The interval of the table that holds value, or nullptr: the first interval that ends after
-// value, searched from the first one that ends after the bucket's first key.
+// value, found from the first one that ends after the bucket's first key by counting, sixteen
+// at a time, the high ends at or below value. Most buckets meet one or two intervals, and a few
+// up to a few dozen; keys fall in both alike, so the scalar search, which stops at the first
+// high end above value, is mispredicted at almost every key.
 const row_interval *look_up(const prefix_table &table, std::uint32_t value) {
     std::size_t k = table.first[value / BUCKET_WIDTH];
-    while (k < table.count && table.intervals[k].high <= value)
+    __m128i key = _mm_set1_epi32(static_cast<std::int32_t>(value));
+    for (;;) {
+        auto highs = reinterpret_cast<const __m128i *>(&table.highs[k]);
+        auto above = [&](int i) { // a bit for each of 4 high ends above value
+            __m128i ends = _mm_loadu_si128(highs + i);
+            return static_cast<unsigned>(
+                _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(ends, key))));
+        };
+        // The high ends ascend, so the bits above value are the upper ones.
+        unsigned mask = above(0) | above(1) << 4 | above(2) << 8 | above(3) << 12;
+        if (mask != 0) {
+            k += static_cast<unsigned>(__builtin_ctz(mask));
+            break;
+        }
+        k += HIGHS_READ;
+    }
+    return k < table.count && table.intervals[k].low <= value ? &table.intervals[k] : nullptr;
+}
+#else
+const row_interval *look_up(const prefix_table &table, std::uint32_t value) {
+    std::size_t k = table.first[value / BUCKET_WIDTH];
+    while (static_cast<std::uint32_t>(table.highs[k]) <= value)
         ++k;
     return k < table.count && table.intervals[k].low <= value ? &table.intervals[k] : nullptr;
 }
+#endif
 
 // The key's first 8 ISBN characters as a base-11 number; false if it has fewer.
 bool key_value(const char *key, std::uint32_t &value) {
@@ -186,8 +226,10 @@ const ISBN_range_row *find_ISBN_range(const char *key, ISBN_rows rows) {
                                                              : row_of(look_up(table_979, value));
 }
 
-// The key is the 8 characters after the prefix, read by the same table of values as the check
-// digits; with at most 8 digits in a row's begin text, the title part is never empty.
+// The key is the 8 characters after the prefix as one base-11 number, read from a 64-bit word:
+// byte values become 0 to 10 ('x' and 'X' are the only bytes above '9'), then neighbours are
+// combined pairwise three times, most significant first. With at most 8 digits in a row's begin
+// text, the title part is never empty.
 ISBN_placement place_ISBN(const char *characters, std::size_t count, ISBN_parts &parts) {
     if (state == index_state::stale)
         build_index();
@@ -202,9 +244,18 @@ ISBN_placement place_ISBN(const char *characters, std::size_t count, ISBN_parts 
         table = rows == ISBN_rows::prefix_978 ? &table_978 : &table_979;
         parts.prefix = 3;
     }
-    std::uint32_t value = 0;
-    for (std::size_t i = parts.prefix; i < parts.prefix + PLACES; ++i)
-        value = value * 11 + static_cast<std::uint32_t>(ISBN_character_value(characters[i]));
+    std::uint64_t word = 0;
+    std::memcpy(&word, characters + parts.prefix, 8);
+    constexpr std::uint64_t ONES = 0x0101010101010101;
+    word -= '0' * ONES;
+    std::uint64_t above_9 = ((word + 0x76 * ONES) & 0x80 * ONES) >> 7; // 1 in each X byte
+    word = (word & ~(above_9 * 0xFF)) | above_9 * 10;
+    // The first byte, the most significant digit, is to be the lowest byte of the word.
+    if constexpr (std::endian::native == std::endian::big)
+        word = __builtin_bswap64(word);
+    word = (word & 0x00FF00FF00FF00FF) * 11 + ((word >> 8) & 0x00FF00FF00FF00FF);
+    word = (word & 0x0000FFFF0000FFFF) * 121 + ((word >> 16) & 0x0000FFFF0000FFFF);
+    auto value = static_cast<std::uint32_t>((word & 0xFFFFFFFF) * 14641 + (word >> 32));
     const row_interval *found = look_up(*table, value);
     if (found == nullptr)
         return ISBN_placement::not_placed;

@@ -38,7 +38,7 @@ static_assert(SPAN_MIN <= GATHER_SIZE);
 // buffer, where short writes are copied, and longer stretches of the caller's, which stay where
 // they stand. A short copy costs less than one more piece for the kernel to walk; a long one
 // more than the piece.
-char gathered[GATHER_SIZE];
+char gathered[GATHER_SIZE + ROOM_MAX]; // room handed out may be written past its end
 std::size_t gathered_length = 0;
 iovec pieces[PIECES];
 int piece_count = 0;

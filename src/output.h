@@ -25,7 +25,10 @@ void write_output(const char *bytes, std::size_t count);
 void write_output_span(const char *bytes, std::size_t count);
 
 // Returns room for count bytes at the end of standard output, where the caller writes exactly
-// that many bytes before any other output call; count is at most 32.
+// that many bytes before any other output call; count is at most ROOM_MAX. The caller may also
+// write past them, up to ROOM_MAX bytes from the room's start: the bytes past count are not
+// output.
+constexpr std::size_t ROOM_MAX = 32;
 char *output_room(std::size_t count);
 
 // Appends one byte to standard output.

@@ -1,32 +1,61 @@
 #include "diagnostics.h"
 #include "filter.h"
+#include "isbn.h"
 #include "plain_filter.h"
 #include "test_support.h"
 
 #include <algorithm>
+#include <cstring>
+#include <random>
 #include <string>
 
 using namespace std::string_literals;
+
+// check_ISBN, the vector form of both tests, on a padded copy, must agree with them.
+bool vector_check(const std::string &characters) {
+    char padded[ISBN_BUFFER_SIZE] = {};
+    std::memcpy(padded, characters.data(), characters.size());
+    return check_ISBN(padded, characters.size());
+}
 
 TEST(CheckDigits, ISBN10) {
     // An X counts 10 in every position, not only as the check character.
     for (const char *valid : {"0201633612", "080442957X", "080442957x", "X00000000X", "0X00000009",
                               "00X0000008", "000X000007", "0000X00006", "00000x0005", "000000X004",
                               "0000000X03", "00000000X2", "02016336X6", "0000000000"})
-        EXPECT_TRUE(check_ISBN_10(valid)) << valid;
+        EXPECT_TRUE(check_ISBN_10(valid) && vector_check(valid)) << valid;
     for (const char *invalid :
          {"0201633613", "0804429570", "000000000X", "X000000000", "0201633611"})
-        EXPECT_FALSE(check_ISBN_10(invalid)) << invalid;
+        EXPECT_FALSE(check_ISBN_10(invalid) || vector_check(invalid)) << invalid;
 }
 
 TEST(CheckDigits, ISBN13) {
     for (const char *valid : {"9780201633610", "97802016336X3", "4000201633614", "X000000000000",
                               "0x00000000000", "0000000000000", "9791000000008"})
-        EXPECT_TRUE(check_ISBN_13(valid)) << valid;
+        EXPECT_TRUE(check_ISBN_13(valid) && vector_check(valid)) << valid;
     // An X in the check position never passes, whatever the sum.
     for (const char *invalid :
          {"9780201633612", "978020163361X", "978020163361x", "000000000000X", "9780201633611"})
-        EXPECT_FALSE(check_ISBN_13(invalid)) << invalid;
+        EXPECT_FALSE(check_ISBN_13(invalid) || vector_check(invalid)) << invalid;
+}
+
+// Random bodies with every possible check character, so that about one in ten or eleven passes;
+// x and X fall anywhere.
+TEST(CheckDigits, VectorFormAgreesWithTheLoops) {
+    std::mt19937 random(14);
+    const std::string alphabet = "0123456789012345678901234567890123456789Xx";
+    for (int round = 0; round < 20000; ++round) {
+        std::size_t count = round % 2 == 0 ? 10 : 13;
+        std::string characters(count, '0');
+        for (char &c : characters)
+            c = alphabet[random() % alphabet.size()];
+        for (char check : std::string("0123456789Xx")) {
+            characters.back() = check;
+            bool loop =
+                count == 10 ? check_ISBN_10(characters.c_str()) : check_ISBN_13(characters.c_str());
+            ASSERT_EQ(vector_check(characters), loop) << characters;
+        }
+    }
 }
 
 struct filter_case {

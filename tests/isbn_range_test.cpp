@@ -163,7 +163,9 @@ TEST(PlaceISBN, AgreesWithTheHyphenationWalk) {
     for (const std::string &key : lookup_keys()) {
         for (const std::string &candidate : {key, "978" + key, "979" + key}) {
             ISBN_parts parts{};
-            ISBN_placement placement = place_ISBN(candidate.data(), candidate.size(), parts);
+            char characters[ISBN_BUFFER_SIZE] = {};
+            std::memcpy(characters, candidate.data(), candidate.size());
+            ISBN_placement placement = place_ISBN(characters, candidate.size(), parts);
             char text[32];
             char scratch[32];
             std::memcpy(text, candidate.c_str(), candidate.size() + 1);
@@ -176,14 +178,16 @@ TEST(PlaceISBN, AgreesWithTheHyphenationWalk) {
                 ASSERT_EQ(text, candidate);
                 continue;
             }
-            std::string form(ISBN_form_length(candidate.size(), parts), '?');
-            format_ISBN(candidate.data(), candidate.size(), parts, form.data());
-            ASSERT_EQ(form, text) << candidate;
+            char form[ISBN_BUFFER_SIZE];
+            format_ISBN(characters, candidate.size(), parts, form);
+            ASSERT_EQ(std::string(form, ISBN_form_length(candidate.size(), parts)), text)
+                << candidate;
         }
     }
     // A prefix other than 978 and 979 is left to the walk, which also warns.
     ISBN_parts parts{};
-    EXPECT_EQ(place_ISBN("4000201633614", 13, parts), ISBN_placement::ask_the_walk);
+    char characters[ISBN_BUFFER_SIZE] = "4000201633614";
+    EXPECT_EQ(place_ISBN(characters, 13, parts), ISBN_placement::ask_the_walk);
 }
 
 TEST(FindISBNRange, KeepsToThePrefixGroups) {
