@@ -161,8 +161,8 @@ void filter_span(scan_state &state, const char *p, const char *end, const char *
         // are copied, in two 8-byte moves that meet or overlap (a long token has at least 10
         // bytes), whatever its length, which saves a branch. Otherwise every token byte is
         // stored at the count so far, and only an ISBN character advances it: a hyphen is
-        // overwritten by the next character. Past 14 the slot stays the last. The rest of the
-        // buffer, which the check and the form read past the count, is zero.
+        // overwritten by the next character. Past 14 the slot stays the last. The check and
+        // the form read past the count, where the buffer is zero but for a trailing hyphen.
         char characters[ISBN_BUFFER_SIZE] = {};
         std::size_t count = length;
         if (!hyphen) {
@@ -239,6 +239,7 @@ bool check_ISBN(const char *characters, std::size_t count) {
     return count == 13 ? thirteen : ten;
 }
 #else
+// The same tests, by the loops.
 bool check_ISBN(const char *characters, std::size_t count) {
     return count == 13 ? check_ISBN_13(characters) : check_ISBN_10(characters);
 }

@@ -178,6 +178,7 @@ const row_interval *look_up(const prefix_table &table, std::uint32_t value) {
     return k < table.count && table.intervals[k].low <= value ? &table.intervals[k] : nullptr;
 }
 #else
+// The same search, one high end at a time.
 const row_interval *look_up(const prefix_table &table, std::uint32_t value) {
     std::size_t k = table.first[value / BUCKET_WIDTH];
     while (static_cast<std::uint32_t>(table.highs[k]) <= value)
