@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Times orvane against cat and against a python-stdnum filter on the three benchmark corpora,
-# counts instructions per line on the dense corpus with callgrind, and records peak memory.
+# Times orvane against cat and against a python-stdnum filter on the three benchmark corpora, in
+# interleaved rounds (bench/interleaved.py), counts instructions per line on the dense corpus
+# with callgrind, and records peak memory.
 #
 #   bench/run.sh [SCALE]     SCALE 1 (the default) is the full size: 1,000,000 dense lines,
 #                            100 MB of BibTeX, 100 MB of prose
 #
-# Needs hyperfine, valgrind, GNU time and python3-stdnum (Debian packages of those names); the
-# peer runs under Debian's /usr/bin/python3, where python3-stdnum is installed.
+# Needs valgrind, GNU time and python3-stdnum (Debian packages of those names); the peer runs
+# under Debian's /usr/bin/python3, where python3-stdnum is installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scale=${1:-1}
@@ -21,23 +22,21 @@ cmake --build build-bench -j2 >/dev/null
 
 for name in prose bib dense; do
   input=$corpus/$name.txt
-  # BibTeX mode runs on the bib corpus, in the same hyperfine run as cat and the default mode.
+  # BibTeX mode runs on the bib corpus, in the same rounds as cat and the default mode.
   bibtex=()
   if [ "$name" = bib ]; then
-    bibtex=(-n bibtex "build-bench/orvane --bibtex < $input > $results/bibtex.out 2> $results/bibtex.err")
+    bibtex=("bibtex=$input:$results/bibtex.out:$results/bibtex.err:build-bench/orvane --bibtex")
   fi
-  commands=(-n cat "cat $input > $results/cat.out"
-            -n orvane "build-bench/orvane < $input > $results/orvane.out 2> $results/orvane.err"
+  commands=("cat=$input:$results/cat.out:/dev/null:cat"
+            "orvane=$input:$results/orvane.out:$results/orvane.err:build-bench/orvane"
             "${bibtex[@]}")
   # Each run writes a fresh file: the last run's output is removed first, outside the timing.
-  hyperfine --style none --warmup 1 --runs "$runs" --export-json "$results/$name.json" \
-    --prepare "rm -f $results/cat.out $results/orvane.out $results/bibtex.out" "${commands[@]}" >/dev/null
-  # The same over the last run's output, as `cmd > file` run again does: the shell's truncation of
-  # that file (100 MB here) is timed too, and it costs about as much as cat's whole copy.
-  hyperfine --style none --warmup 1 --runs "$runs" --export-json "$results/$name-truncating.json" \
-    "${commands[@]}" >/dev/null
-  hyperfine --style none --runs 3 --export-json "$results/$name-stdnum.json" \
-    -n stdnum "/usr/bin/python3 bench/stdnum_peer.py < $input > $results/stdnum.out 2> /dev/null" >/dev/null
+  python3 bench/interleaved.py "$runs" 1 fresh "$results/$name.json" "${commands[@]}"
+  # The same over the last run's output, as `cmd > file` run again does: the truncation of that
+  # file (100 MB here) is timed too, and it costs about as much as cat's whole copy.
+  python3 bench/interleaved.py "$runs" 1 over "$results/$name-truncating.json" "${commands[@]}"
+  python3 bench/interleaved.py 3 0 over "$results/$name-stdnum.json" \
+    "stdnum=$input:$results/stdnum.out:/dev/null:/usr/bin/python3 bench/stdnum_peer.py"
   /usr/bin/time -f %M -o "$results/$name.peak" build-bench/orvane < "$input" > "$results/orvane.out" 2>/dev/null
   if [ "$name" = bib ]; then
     /usr/bin/time -f %M -o "$results/bibtex.peak" build-bench/orvane --bibtex < "$input" > /dev/null 2>&1
