@@ -20,9 +20,9 @@ import sys
 import time
 
 
-def run(spec, mode):
+def run(setup, mode):
     """Runs one command with its redirections; returns wall, user and system seconds."""
-    input_path, output_path, errors_path, command = spec
+    input_path, output_path, errors_path, command = setup
     if mode == "fresh" and os.path.exists(output_path):
         os.remove(output_path)
     with open(input_path, "rb") as stdin, open(errors_path, "wb") as stderr:
@@ -42,14 +42,14 @@ def main():
         sys.exit("interleaved.py: MODE is fresh or over")
     commands = []
     for argument in sys.argv[5:]:
-        name, spec = argument.split("=", 1)
-        commands.append((name, spec.split(":", 3)))
+        name, setup = argument.split("=", 1)
+        commands.append((name, setup.split(":", 3)))
     results = {name: {"command": name, "times": [], "user": [], "system": []} for name, _ in commands}
     starts = []
     for round_number in range(warmup + runs):
         turn = round_number % len(commands)
-        for name, spec in commands[turn:] + commands[:turn]:
-            wall, user, system = run(spec, mode)
+        for name, setup in commands[turn:] + commands[:turn]:
+            wall, user, system = run(setup, mode)
             if round_number >= warmup:
                 results[name]["times"].append(wall)
                 results[name]["user"].append(user)
