@@ -56,7 +56,7 @@ std::size_t count_newlines_scalar(const char *begin, const char *end) {
 // The SSE2 kernels where the target has SSE2 (every x86-64); elsewhere, and in a build that asks
 // for them (ORVANE_SCALAR_KERNELS, which the tests also run), the scalar twins are the kernels.
 #if defined(__SSE2__) && !defined(ORVANE_SCALAR_KERNELS)
-#include <immintrin.h>
+#include <emmintrin.h>
 
 namespace {
 
@@ -89,10 +89,8 @@ const char *url_mark_in(const char *p) {
     return mask != 0 ? p + __builtin_ctz(static_cast<unsigned>(mask)) : nullptr;
 }
 
-// Sixteen bytes at a time. Tokens are short, so the first block usually ends the run. It is
-// compiled into each kernel that calls it, so that the AVX2 kernels run it in their encoding.
-[[gnu::always_inline]] inline const char *run_end(const char *begin, const char *end,
-                                                  bool &hyphen) {
+// Sixteen bytes at a time. Tokens are short, so the first block usually ends the run.
+const char *run_end(const char *begin, const char *end, bool &hyphen) {
     const __m128i minus = _mm_set1_epi8('-');
     const char *p = begin;
     for (; end - p >= 16; p += 16) {
@@ -116,12 +114,11 @@ const char *url_mark_in(const char *p) {
 // is passed over without leaving the round. For a token that ends within the round, stop is
 // set to its end bit, and the caller, which has the round's bytes, tells whether it holds a
 // hyphen; a token that runs past the round is measured by the token kernel, which sets
-// token_end and hyphen, and stop is set to 0. Like the token kernel, it is compiled into each
-// round that calls it.
+// token_end and hyphen, and stop is set to 0.
 template <unsigned WIDTH>
-[[gnu::always_inline]] inline const char *
-long_token_in_masks(const char *p, const char *end, std::uint64_t starts, std::uint64_t tokens,
-                    unsigned &stop, const char *&next, const char *&token_end, bool &hyphen) {
+const char *long_token_in_masks(const char *p, const char *end, std::uint64_t starts,
+                                std::uint64_t tokens, unsigned &stop, const char *&next,
+                                const char *&token_end, bool &hyphen) {
     // The bytes that end a token; past the round nothing is known, and a token that reaches
     // the round's end is measured on by the token kernel.
     std::uint64_t stops =
@@ -283,195 +280,30 @@ std::size_t count_newlines_sse2(const char *begin, const char *end) {
     return newlines + count_newlines_scalar(p, end);
 }
 
-// The AVX2 twins of the kernels above, 32 bytes a vector, for processors that have AVX2; they
-// are compiled for it alone, and run only where the processor says it has it.
-#define ORVANE_AVX2 [[gnu::target("avx2")]]
-
-// 32 bytes from p, wherever they stand.
-ORVANE_AVX2 __m256i wide_load(const char *p) {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
-}
-
-// One bit a lane, as a mask that shifts into the upper half of a 64-byte round.
-ORVANE_AVX2 std::uint64_t wide_mask(__m256i lanes) {
-    return static_cast<std::uint32_t>(_mm256_movemask_epi8(lanes));
-}
-
-// As digits_in and token_bytes_in, AVX2 having a signed greater-than where SSE2 has less-than.
-ORVANE_AVX2 __m256i wide_digits_in(__m256i bytes) {
-    return _mm256_cmpgt_epi8(
-        _mm256_set1_epi8(static_cast<char>(0x80 + 10)),
-        _mm256_add_epi8(bytes, _mm256_set1_epi8(static_cast<char>(0x80 - '0'))));
-}
-
-ORVANE_AVX2 __m256i wide_token_bytes_in(__m256i bytes, __m256i digits) {
-    __m256i xs =
-        _mm256_cmpeq_epi8(_mm256_or_si256(bytes, _mm256_set1_epi8(0x20)), _mm256_set1_epi8('x'));
-    return _mm256_or_si256(_mm256_or_si256(digits, xs),
-                           _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('-')));
-}
-
-// As long_token_in_round, over 32 * VECTORS bytes.
-template <int VECTORS>
-ORVANE_AVX2 const char *long_token_in_wide_round(const char *p, const char *end, const char *&next,
-                                                 const char *&token_end, bool &hyphen) {
-    static_assert(VECTORS == 1 || VECTORS == 2);
-    constexpr unsigned WIDTH = 32 * VECTORS;
-    __m256i bytes[VECTORS];
-    __m256i digits[VECTORS];
-    __m256i any = _mm256_setzero_si256();
-    for (int i = 0; i < VECTORS; ++i) {
-        bytes[i] = wide_load(p + 32 * i);
-        digits[i] = wide_digits_in(bytes[i]);
-        any = _mm256_or_si256(any, digits[i]);
-    }
-    next = p + WIDTH;
-    if (_mm256_testz_si256(any, any))
-        return nullptr;
-    std::uint64_t starts = 0;
-    std::uint64_t tokens = 0;
-    for (int i = 0; i < VECTORS; ++i) {
-        starts |= wide_mask(digits[i]) << (32 * i);
-        tokens |= wide_mask(wide_token_bytes_in(bytes[i], digits[i])) << (32 * i);
-    }
-    unsigned stop = 0;
-    const char *token =
-        long_token_in_masks<WIDTH>(p, end, starts, tokens, stop, next, token_end, hyphen);
-    if (token != nullptr && stop != 0) {
-        std::uint64_t dashes = 0;
-        for (int i = 0; i < VECTORS; ++i)
-            dashes |= wide_mask(_mm256_cmpeq_epi8(bytes[i], _mm256_set1_epi8('-'))) << (32 * i);
-        hyphen = dash_between(dashes, static_cast<unsigned>(token - p), stop);
-    }
-    return token;
-}
-
-// A round of thirty-two bytes first, then rounds of sixty-four; the tail goes to the SSE2 kernel.
-ORVANE_AVX2 const char *find_long_token_avx2(const char *begin, const char *end,
-                                             const char *&token_end, bool &hyphen) {
-    const char *p = begin;
-    if (end - p >= 32)
-        if (const char *token = long_token_in_wide_round<1>(p, end, p, token_end, hyphen))
-            return token;
-    while (end - p >= 64)
-        if (const char *token = long_token_in_wide_round<2>(p, end, p, token_end, hyphen))
-            return token;
-    return find_long_token_sse2(p, end, token_end, hyphen);
-}
-
-// The first "://" that starts in the 32 positions from p, which has two bytes more after them.
-ORVANE_AVX2 const char *wide_url_mark_in(const char *p) {
-    __m256i match = _mm256_and_si256(
-        _mm256_cmpeq_epi8(wide_load(p), _mm256_set1_epi8(':')),
-        _mm256_and_si256(_mm256_cmpeq_epi8(wide_load(p + 1), _mm256_set1_epi8('/')),
-                         _mm256_cmpeq_epi8(wide_load(p + 2), _mm256_set1_epi8('/'))));
-    std::uint64_t mask = wide_mask(match);
-    return mask != 0 ? p + __builtin_ctzll(mask) : nullptr;
-}
-
-// Sixty-four bytes a round look for a colon alone; a round that has one is compared in full,
-// thirty-two positions at a time. The tail goes to the SSE2 kernel.
-ORVANE_AVX2 const char *find_url_mark_avx2(const char *begin, const char *end) {
-    const __m256i colon = _mm256_set1_epi8(':');
-    const char *p = begin;
-    for (; end - p >= 66; p += 64) {
-        __m256i colons = _mm256_or_si256(_mm256_cmpeq_epi8(wide_load(p), colon),
-                                         _mm256_cmpeq_epi8(wide_load(p + 32), colon));
-        if (_mm256_testz_si256(colons, colons))
-            continue;
-        if (const char *mark = wide_url_mark_in(p))
-            return mark;
-        if (const char *mark = wide_url_mark_in(p + 32))
-            return mark;
-    }
-    return find_url_mark_sse2(p, end);
-}
-
-// Thirty-two bytes at a time; the tail goes to the SSE2 kernel.
-ORVANE_AVX2 const char *find_any_of_avx2(const char *begin, const char *end, const char (&set)[4]) {
-    const __m256i first = _mm256_set1_epi8(set[0]);
-    const __m256i second = _mm256_set1_epi8(set[1]);
-    const __m256i third = _mm256_set1_epi8(set[2]);
-    const __m256i fourth = _mm256_set1_epi8(set[3]);
-    const char *p = begin;
-    for (; end - p >= 32; p += 32) {
-        __m256i bytes = wide_load(p);
-        __m256i match = _mm256_or_si256(
-            _mm256_or_si256(_mm256_cmpeq_epi8(bytes, first), _mm256_cmpeq_epi8(bytes, second)),
-            _mm256_or_si256(_mm256_cmpeq_epi8(bytes, third), _mm256_cmpeq_epi8(bytes, fourth)));
-        std::uint64_t mask = wide_mask(match);
-        if (mask != 0)
-            return p + __builtin_ctzll(mask);
-    }
-    return find_any_of_sse2(p, end, set);
-}
-
-// Byte-wide lanes count the newlines of up to 127 rounds of sixty-four bytes (two a round at
-// most, so they stay under 255) before one sum of absolute differences adds them into four
-// 64-bit lanes; the rest goes to the SSE2 kernel.
-ORVANE_AVX2 std::size_t count_newlines_avx2(const char *begin, const char *end) {
-    const __m256i newline = _mm256_set1_epi8('\n');
-    __m256i sums = _mm256_setzero_si256();
-    const char *p = begin;
-    while (end - p >= 64) {
-        __m256i lanes = _mm256_setzero_si256();
-        for (int round = 0; round < 127 && end - p >= 64; ++round, p += 64) {
-            lanes = _mm256_sub_epi8(lanes, _mm256_cmpeq_epi8(wide_load(p), newline));
-            lanes = _mm256_sub_epi8(lanes, _mm256_cmpeq_epi8(wide_load(p + 32), newline));
-        }
-        sums = _mm256_add_epi64(sums, _mm256_sad_epu8(lanes, _mm256_setzero_si256()));
-    }
-    __m128i halves = _mm_add_epi64(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1));
-    std::size_t newlines =
-        static_cast<std::size_t>(_mm_cvtsi128_si64(halves)) +
-        static_cast<std::size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(halves, halves)));
-    // The upper halves go back to their clean state before SSE2 code runs; the compiler leaves
-    // that out here, and the kernel saves dirty ones at every use of the vector unit.
-    _mm256_zeroupper();
-    return newlines + count_newlines_sse2(p, end);
-}
-
-// Whether the processor has AVX2, and whether the kernels use it.
-const bool processor_has_avx2 = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-}();
-bool wide = processor_has_avx2;
-
 } // namespace
 
 const char *find_token_end(const char *begin, const char *end, bool &hyphen) {
     return run_end(begin, end, hyphen);
 }
 
-bool use_wide_kernels(bool wanted) {
-    wide = wanted && processor_has_avx2;
-    return wide;
-}
-
 const char *find_long_token(const char *begin, const char *end, const char *&token_end,
                             bool &hyphen) {
-    return wide ? find_long_token_avx2(begin, end, token_end, hyphen)
-                : find_long_token_sse2(begin, end, token_end, hyphen);
+    return find_long_token_sse2(begin, end, token_end, hyphen);
 }
 
 const char *find_url_mark(const char *begin, const char *end) {
-    return wide ? find_url_mark_avx2(begin, end) : find_url_mark_sse2(begin, end);
+    return find_url_mark_sse2(begin, end);
 }
 
 const char *find_any_of(const char *begin, const char *end, const char (&set)[4]) {
-    return wide ? find_any_of_avx2(begin, end, set) : find_any_of_sse2(begin, end, set);
+    return find_any_of_sse2(begin, end, set);
 }
 
 std::size_t count_newlines(const char *begin, const char *end) {
-    return wide ? count_newlines_avx2(begin, end) : count_newlines_sse2(begin, end);
+    return count_newlines_sse2(begin, end);
 }
 
 #else
-
-bool use_wide_kernels(bool) {
-    return false;
-}
 
 const char *find_token_end(const char *begin, const char *end, bool &hyphen) {
     return find_token_end_scalar(begin, end, hyphen);

@@ -33,10 +33,5 @@ const char *find_any_of_scalar(const char *begin, const char *end, const char (&
 std::size_t count_newlines(const char *begin, const char *end);
 std::size_t count_newlines_scalar(const char *begin, const char *end);
 
-// The vector kernels above use AVX2, 32 bytes a vector, where the processor has it, and SSE2
-// otherwise; wanted false asks for SSE2 (the tests hold both to the scalar twins). Returns
-// whether the AVX2 kernels are now in use.
-bool use_wide_kernels(bool wanted);
-
 // Returns the last newline in [begin, end), or nullptr when there is none.
 const char *find_last_newline(const char *begin, const char *end);

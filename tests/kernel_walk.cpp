@@ -2,8 +2,6 @@
 
 #include "scan.h"
 
-#include <string>
-
 namespace {
 
 // The walk with the kernels in use.
@@ -56,18 +54,5 @@ const char *disagreement(std::string_view text) {
 } // namespace
 
 const char *kernel_disagreement(std::string_view text) {
-    static std::string what;
-    const char *kernel = nullptr;
-    for (bool wide : {true, false}) {
-        if (use_wide_kernels(wide) != wide)
-            continue; // no AVX2 here
-        kernel = disagreement(text);
-        if (kernel != nullptr) {
-            what = std::string(kernel) + (wide ? " (AVX2)" : "");
-            kernel = what.c_str();
-            break;
-        }
-    }
-    use_wide_kernels(true);
-    return kernel;
+    return disagreement(text);
 }

@@ -4,6 +4,5 @@
 #include <string_view>
 
 // Walks text the way the scanners do, from each find to the next, with every kernel and its
-// scalar twin, once with the AVX2 kernels where the processor has them and once without.
-// Returns the name of the first kernel that disagrees with its twin, or nullptr.
+// scalar twin. Returns the name of the first kernel that disagrees with its twin, or nullptr.
 const char *kernel_disagreement(std::string_view text);
