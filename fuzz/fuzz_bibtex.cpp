@@ -28,6 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     captured_stdout.clear();
     captured_stderr.clear();
+    start_bibtex_input();
     filter_bibtex_lines(input.data(), input.size());
     finish_bibtex_input();
     std::string whole(filter_output());
@@ -55,6 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // A line at a time, as the input loop hands over lines when they come one by one.
     captured_stdout.clear();
     captured_stderr.clear();
+    start_bibtex_input();
     for (std::size_t start = 0; start < input.size();) {
         std::size_t end = input.find('\n', start);
         end = end == std::string_view::npos ? input.size() : end + 1;

@@ -3,7 +3,6 @@
 // (an argument) must write the same bytes and the same warnings. The scanning kernels must
 // agree with their scalar twins.
 
-#include "diagnostics.h"
 #include "filter.h"
 #include "fuzz_support.h"
 #include "plain_filter.h"
@@ -17,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     captured_stdout.clear();
     captured_stderr.clear();
-    line_number = 0;
+    start_input_lines();
     filter_lines(input.data(), input.size());
     plain_result plain = plain_filter_lines(input);
     if (filter_output() != plain.out)
@@ -27,7 +26,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     captured_stdout.clear();
     captured_stderr.clear();
-    line_number = 0;
     filter_text(input.data(), input.size());
     plain = plain_filter_text(input);
     if (filter_output() != plain.out || captured_stderr.contents() != plain.err)

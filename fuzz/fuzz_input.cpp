@@ -48,14 +48,17 @@ int ready_descriptor() {
     return descriptor;
 }
 
-// Runs the loop over input with the script; the captured streams receive the results.
+constexpr input_mode TEXT{start_input_lines, filter_lines, nullptr};
+constexpr input_mode BIBTEX{start_bibtex_input, filter_bibtex_lines, finish_bibtex_input};
+
+// Runs the loop over input with the script; the captured streams receive the results, and a
+// read error ends the process as it ends orvane.
 void run(std::string_view input, bool bibtex) {
     script_input = input;
     read_count = 0;
-    line_number = 0;
-    filter_input(ready_descriptor(), bibtex ? filter_bibtex_lines : filter_lines, scripted_read);
-    if (bibtex)
-        finish_bibtex_input();
+    input_end end = filter_input(ready_descriptor(), bibtex ? BIBTEX : TEXT, scripted_read);
+    if (end.how == input_end::read_error)
+        report_errno_fatal("Read error on standard input", end.error);
 }
 
 // Runs the loop in a child whose standard output is a regular file (in memory) that holds lead
@@ -71,7 +74,7 @@ std::string run_into_file(std::string_view input, bool bibtex, std::size_t lead)
     pid_t child = fork();
     if (child == 0) {
         dup2(file, STDOUT_FILENO);
-        start_output();
+        start_output(STDOUT_FILENO);
         run(input, bibtex);
         finish_output();
         _exit(0);
@@ -134,6 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (bibtex) {
         captured_stdout.clear();
         captured_stderr.clear();
+        start_bibtex_input();
         filter_bibtex_lines(input.data(), input.size());
         finish_bibtex_input();
         expected_out = filter_output();

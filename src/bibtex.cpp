@@ -100,7 +100,6 @@ struct parser {
     char type[10] = {};      // the entry type in lower case, cut after 9 bytes
     std::size_t type_length = 0;
     std::int64_t entry_line = 0; // where the current entry starts
-    std::int64_t line = 1;       // the line of the block's first byte not yet counted
 };
 
 parser input_parser;
@@ -113,22 +112,16 @@ struct block_scan {
     scan_state out;
     const char *block;
     const char *end;
-    const char *counted;
     const char *entry_at = nullptr; // the '@' of an entry whose line is not counted yet
 };
 
+// The line of position, after the line of an entry that starts before it.
 std::int64_t line_at(block_scan &scan, const char *position) {
-    if (!scan.out.counting)
-        return 0;
     if (scan.entry_at != nullptr && scan.entry_at <= position) {
-        scan.state.line += static_cast<std::int64_t>(count_newlines(scan.counted, scan.entry_at));
-        scan.counted = scan.entry_at;
-        scan.state.entry_line = scan.state.line;
+        scan.state.entry_line = line_at(scan.out, scan.entry_at);
         scan.entry_at = nullptr;
     }
-    scan.state.line += static_cast<std::int64_t>(count_newlines(scan.counted, position));
-    scan.counted = position;
-    return scan.state.line;
+    return line_at(scan.out, position);
 }
 
 // Whether only blanks stand before position on its line; a block starts at a line start.
@@ -157,8 +150,7 @@ bool opens_entry_line(const block_scan &scan, const char *at_sign) {
 // before position.
 void warn(block_scan &scan, const char *position, const char *message) {
     catch_up(scan.out, position);
-    line_number = scan.state.entry_line;
-    report_warning(message);
+    report_warning(scan.state.entry_line, message);
 }
 
 // An entry still open where a new one starts: the new one is read from its '@'.
@@ -184,11 +176,8 @@ void not_understood(block_scan &scan, const char *position, const char *expected
 
 // The ISBN value text [begin, end) goes through the text filter with its true line numbers.
 void filter_value(block_scan &scan, const char *begin, const char *end) {
-    line_number = line_at(scan, begin);
+    line_at(scan, begin);
     filter_stretch(scan.out, begin, end, scan.block, scan.end);
-    if (scan.out.counting)
-        scan.state.line = line_number;
-    scan.counted = end;
 }
 
 // The entry type decides how the entry is read: @comment and @preamble are balanced blocks,
@@ -487,7 +476,6 @@ void scan_block(block_scan &scan) {
     if (value_start != nullptr)
         filter_value(scan, value_start, scan.end);
     line_at(scan, scan.end);
-    catch_up(scan.out, scan.end);
 }
 
 // Whether the parser stands inside an entry.
@@ -498,18 +486,22 @@ bool inside_entry(const parser &state) {
 
 // The warning for an entry that the text leaves open; the parser starts over.
 void finish(parser &state) {
-    if (inside_entry(state)) {
-        line_number = state.entry_line;
-        report_warning("BibTeX entry not closed at the end of the input");
-    }
+    if (inside_entry(state))
+        report_warning(state.entry_line, "BibTeX entry not closed at the end of the input");
     state = parser{};
 }
 
 } // namespace
 
 void filter_bibtex_lines(const char *text, std::size_t length) {
-    block_scan scan{input_parser, {text, true}, text, text + length, text};
+    block_scan scan{input_parser, start_block_scan(text), text, text + length};
     scan_block(scan);
+    end_block_scan(scan.out, scan.end);
+}
+
+void start_bibtex_input() {
+    input_parser = parser{};
+    start_input_lines();
 }
 
 void finish_bibtex_input() {
@@ -518,7 +510,8 @@ void finish_bibtex_input() {
 
 void filter_bibtex_text(const char *text, std::size_t length) {
     parser state;
-    block_scan scan{state, {text, false}, text, text + length, text};
+    block_scan scan{state, {text, nullptr, 0, false}, text, text + length};
     scan_block(scan);
+    catch_up(scan.out, scan.end);
     finish(state);
 }

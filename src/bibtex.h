@@ -9,11 +9,14 @@
 
 #include <cstddef>
 
-// Filters a block of whole lines of standard input (the last may lack its newline only at the
+// Starts an input: line 1, between entries.
+void start_bibtex_input();
+
+// Filters a block of whole lines of an input (the last may lack its newline only at the
 // end of the input). The parser's state carries over to the next block.
 void filter_bibtex_lines(const char *text, std::size_t length);
 
-// Ends standard input: warns about an entry that the input left open.
+// Ends an input that was read to its end: warns about an entry that it left open.
 void finish_bibtex_input();
 
 // Filters one argument as a BibTeX text of its own; warnings quote line 0.

@@ -1,27 +1,30 @@
-// Warnings, fatal errors and the line counter that warnings quote.
+// Warnings about the input and fatal errors: their texts, and what they go out through.
 #pragma once
 
 #include <cstdint>
 
-// Number of input lines read so far; 0 while filtering command-line arguments.
+// The name that warnings give the input: "-" for standard input and arguments, or a file's name.
+extern const char *input_name;
+
+// The line that the warnings of the isbn module's hyphenation routines quote, for a program
+// that calls them on lines of its own; orvane's filters give the line of each warning.
 extern std::int64_t line_number;
 
-// Lines counted only when a warning needs the number: after start_line_count(position),
-// line_number is that of position's line plus the newlines from there up to the position last
-// passed to count_lines_up_to, and a warning counts them first. end_line_count(position) counts
-// up to position and stops.
-void start_line_count(const char *position);
-void count_lines_up_to(const char *position);
-void end_line_count(const char *position);
+// Writes "NAME:LINE:MESSAGE." to standard error, through the output's gathering of warnings.
+void report_warning(std::int64_t line, const char *message);
 
-// Writes "-:LINE:MESSAGE." to standard error and flushes it.
-void report_warning(const char *message);
+// The number of warnings written so far.
+std::uint64_t warning_count();
 
-// Writes "?? MESSAGE" to standard error and exits with status 1.
+// Writes out what was written before, then "?? MESSAGE" to standard error, and exits with
+// status 1.
 [[noreturn]] void report_fatal(const char *message);
 
-// Writes "?? WHAT: REASON", where REASON describes the error number, and exits with status 1.
+// The same with "?? WHAT: REASON", where REASON describes the error number.
 [[noreturn]] void report_errno_fatal(const char *what, int error);
+
+// Writes "?? MESSAGE" to standard error, after the warnings before it, and goes on.
+void report_error(const char *message);
 
 // Returns a heap copy of text that the caller owns; running out of memory is fatal.
 char *duplicate_string(const char *text);

@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #if defined(__SSE2__) && !defined(ORVANE_SCALAR_KERNELS)
@@ -19,6 +21,26 @@ namespace {
 
 constexpr std::string_view URL_MARK = "://";
 
+// The warning about a wrong check digit quotes the hyphen-free text: "invalid ISBN-10 value
+// [...]" or the same for 13.
+void warn_invalid(std::int64_t line, const char *hyphen_free, std::size_t length) {
+    char message[100] = "invalid ISBN-10 value [";
+    constexpr std::size_t opening = sizeof "invalid ISBN-10 value [" - 1;
+    if (length == 13)
+        message[sizeof "invalid ISBN-1" - 1] = '3';
+    std::memcpy(message + opening, hyphen_free, length);
+    std::memcpy(message + opening + length, "]", 2);
+    report_warning(line, message);
+}
+
+// Tokens written otherwise than they came, and whether each is counted and reported.
+bool watching = false;
+bool reporting = false;
+std::uint64_t changes = 0;
+
+// The line of the next block's first byte, in the input being filtered.
+std::int64_t input_line = 1;
+
 // Whether the writing rule inserts a hyphen after a 978 or 979 prefix.
 bool needs_prefix_hyphen(const char *token, std::size_t length) {
     return length == 16 &&
@@ -26,32 +48,71 @@ bool needs_prefix_hyphen(const char *token, std::size_t length) {
            token[3] != '-';
 }
 
+// Counts a token written as text instead of as it came, where that is not the same, and
+// reports it when asked to. Called only while watching.
+void note_change(scan_state &state, const char *token, std::size_t length, const char *text,
+                 std::size_t text_length) {
+    if (text_length == length && std::memcmp(token, text, length) == 0)
+        return;
+    changes += 1;
+    if (!reporting)
+        return;
+    std::string message(token, length);
+    message.append(" would be written as ").append(text, text_length);
+    report_warning(line_at(state, token), message.c_str());
+}
+
 // Writes the text that stands for a token, through the one output rule: a 16-byte text that
 // starts with 978 or 979 not followed by a hyphen gets a hyphen after the prefix.
-void write_token(const char *token, std::size_t length) {
-    if (needs_prefix_hyphen(token, length)) {
-        write_output(token, 3);
-        write_output_byte('-');
-        write_output(token + 3, length - 3);
-    } else {
-        write_output(token, length);
+void write_token(scan_state &state, const char *token, std::size_t length, const char *text,
+                 std::size_t text_length) {
+    if (needs_prefix_hyphen(text, text_length)) {
+        char form[17];
+        std::memcpy(form, text, 3);
+        form[3] = '-';
+        std::memcpy(form + 4, text + 3, 13);
+        write_output(form, sizeof form);
+        if (watching)
+            note_change(state, token, length, form, sizeof form);
+        return;
     }
+    write_output(text, text_length);
+    if (watching)
+        note_change(state, token, length, text, text_length);
 }
 
 // Writes a valid candidate as hyphenation makes it: where the index answers, the form is built
-// in the output itself; otherwise the text walk of the isbn module hyphenates a copy.
-void write_ISBN(const char *characters, std::size_t count) {
+// in the output itself; otherwise the text walk of the isbn module hyphenates a copy. A 13-digit
+// number whose prefix is neither 978 nor 979 is no ISBN to hyphenate: it gets a warning where
+// its last ten digits fall in a range, as if the prefix were a slip, and its hyphen-free text.
+void write_ISBN(scan_state &state, const char *token, std::size_t length, const char *characters,
+                std::size_t count) {
     ISBN_parts parts{};
     switch (place_ISBN(characters, count, parts)) {
-    case ISBN_placement::placed:
+    case ISBN_placement::placed: {
         static_assert(ISBN_BUFFER_SIZE <= ROOM_MAX);
-        format_ISBN(characters, count, parts, output_room(ISBN_form_length(count, parts)));
+        std::size_t form_length = ISBN_form_length(count, parts);
+        char *form = output_room(form_length);
+        format_ISBN(characters, count, parts, form);
+        if (watching)
+            note_change(state, token, length, form, form_length);
         return;
+    }
     case ISBN_placement::not_placed:
-        write_output(characters, count);
+        write_token(state, token, length, characters, count);
         return;
     case ISBN_placement::ask_the_walk:
         break;
+    }
+    if (count == 13 && ISBN_13_rows(characters) == ISBN_rows::all) {
+        if (find_ISBN_range(characters + 3, ISBN_rows::all) != nullptr) {
+            char message[100];
+            std::snprintf(message, sizeof message,
+                          "ISBN-13 must begin with either 978 or 979: ``%.13s''", characters);
+            report_warning(line_at(state, token), message);
+        }
+        write_token(state, token, length, characters, count);
+        return;
     }
     // A lone candidate's form is at most 17 bytes, so these hold any result of the walk.
     constexpr std::size_t WALK_SIZE = 32;
@@ -63,27 +124,28 @@ void write_ISBN(const char *characters, std::size_t count) {
         hyphenate_ISBN_10(text, scratch, WALK_SIZE);
     else
         hyphenate_ISBN_13(text, scratch, WALK_SIZE);
-    write_token(text, std::strlen(text));
+    write_token(state, token, length, text, std::strlen(text));
 }
 
 // Checks one collected token, given the first ISBN characters of its hyphen-free text (up to
 // 14 of them, in a buffer of ISBN_BUFFER_SIZE bytes) and their count (all of them). A token that
-// comes out as it came stays in the unwritten stretch, so unchanged text reaches the output in long
-// spans; the stretch goes out before a token that changes and before a warning, which must follow
-// the same text as in a line-by-line filter.
+// comes out as it came stays in the unwritten stretch, so unchanged text reaches the output in
+// long spans; the stretch goes out before a token that changes and before a warning, which must
+// follow the same text as in a line-by-line filter.
 void process_token(scan_state &state, const char *token, std::size_t length, const char *characters,
                    std::size_t count) {
     bool candidate = count == 10 || count == 13;
     if (!candidate && !needs_prefix_hyphen(token, length))
         return;
     catch_up(state, token);
-    if (state.counting)
-        count_lines_up_to(token); // a warning quotes the token's line
     state.unwritten = token + length;
-    if (candidate && check_candidate(characters, count))
-        write_ISBN(characters, count);
-    else
-        write_token(token, length);
+    if (candidate && check_ISBN(characters, count)) {
+        write_ISBN(state, token, length, characters, count);
+        return;
+    }
+    if (candidate)
+        warn_invalid(line_at(state, token), characters, count);
+    write_token(state, token, length, token, length);
 }
 
 // Where the line that position lies in, or ends at, ends: position itself at a line's end.
@@ -118,8 +180,7 @@ struct url_lines {
 
 // The scan of [p, end): each digit starts a candidate token of at most TOKEN_MAX bytes, and
 // the token search passes over those too short to change; everything else stays in the
-// unwritten stretch. Lines are counted when a warning needs the number and at the end, by the
-// newline kernel. Given the whole lines [lines, lines_end) around the span, a line that holds
+// unwritten stretch. Given the whole lines [lines, lines_end) around the span, a line that holds
 // "://" anywhere, also outside the span, is left as it is: at the first token that may change,
 // one search for the mark runs on from that token's line, and again past each line it finds, so
 // text without such tokens is passed over in one scan and other text in two. Without the lines
@@ -127,8 +188,6 @@ struct url_lines {
 void filter_span(scan_state &state, const char *p, const char *end, const char *lines = nullptr,
                  const char *lines_end = nullptr) {
     url_lines url{lines_end, nullptr, nullptr, nullptr};
-    if (state.counting)
-        start_line_count(p);
     while (p < end) {
         const char *q = nullptr;
         bool hyphen = false;
@@ -179,8 +238,6 @@ void filter_span(scan_state &state, const char *p, const char *end, const char *
         process_token(state, digit, length, characters, count);
         p = q;
     }
-    if (state.counting)
-        end_line_count(end);
 }
 
 } // namespace
@@ -245,17 +302,10 @@ bool check_ISBN(const char *characters, std::size_t count) {
 }
 #endif
 
-// The warning quotes the hyphen-free text: "invalid ISBN-10 value [...]" or the same for 13.
-bool check_candidate(const char *hyphen_free, std::size_t length) {
+bool check_candidate(const char *hyphen_free, std::size_t length, std::int64_t line) {
     if (check_ISBN(hyphen_free, length))
         return true;
-    char message[100] = "invalid ISBN-10 value [";
-    constexpr std::size_t opening = sizeof "invalid ISBN-10 value [" - 1;
-    if (length == 13)
-        message[sizeof "invalid ISBN-1" - 1] = '3';
-    std::memcpy(message + opening, hyphen_free, length);
-    std::memcpy(message + opening + length, "]", 2);
-    report_warning(message);
+    warn_invalid(line, hyphen_free, length);
     return false;
 }
 
@@ -265,7 +315,7 @@ void filter_text(const char *text, std::size_t length) {
         write_output(text, length);
         return;
     }
-    scan_state state{text, false};
+    scan_state state{text, nullptr, 0, false};
     filter_span(state, text, text + length);
     catch_up(state, text + length);
 }
@@ -274,17 +324,42 @@ void filter_text(const char *text) {
     filter_text(text, std::strlen(text));
 }
 
-// Lines are looked at for "://" only where they hold a token, so that text without digits is
-// passed over in one scan; no token can cross a newline. line_number is the number of the line
-// being scanned, and of the last line at the end.
-void filter_lines(const char *text, std::size_t length) {
-    if (length == 0)
-        return;
-    const char *end = text + length;
-    line_number += 1;
-    scan_state state{text, true};
-    filter_span(state, text, end, text, end);
+void start_input_lines() {
+    input_line = 1;
+}
+
+scan_state start_block_scan(const char *block) {
+    return scan_state{block, block, input_line, false};
+}
+
+void end_block_scan(scan_state &state, const char *end) {
     catch_up(state, end);
-    if (end[-1] == '\n')
-        line_number -= 1;
+    input_line = line_at(state, end);
+}
+
+std::int64_t line_at(scan_state &state, const char *position) {
+    if (state.counted == nullptr)
+        return 0;
+    state.line += static_cast<std::int64_t>(count_newlines(state.counted, position));
+    state.counted = position;
+    return state.line;
+}
+
+// Lines are looked at for "://" only where they hold a token, so that text without digits is
+// passed over in one scan; no token can cross a newline.
+void filter_lines(const char *text, std::size_t length) {
+    const char *end = text + length;
+    scan_state state = start_block_scan(text);
+    filter_span(state, text, end, text, end);
+    end_block_scan(state, end);
+}
+
+void watch_changes(bool watching_on, bool reporting_on) {
+    watching = watching_on;
+    reporting = reporting_on;
+    changes = 0;
+}
+
+std::uint64_t change_count() {
+    return changes;
 }

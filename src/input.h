@@ -1,4 +1,4 @@
-// Standard input in blocks of whole lines, handed to the filter of the chosen mode.
+// Input in blocks of whole lines, handed to the filter of the chosen mode.
 #pragma once
 
 #include <cstddef>
@@ -10,22 +10,35 @@
 #define ORVANE_BLOCK_SIZE (128 * 1024)
 #endif
 
-// A filter of whole lines: called with each block of input, whose last line lacks its newline
-// only at the end of the input.
-using block_filter = void (*)(const char *text, std::size_t length);
+// A mode of filtering an input: what starts it (the line count, the parser's state), the filter
+// of each block of whole lines, whose last line lacks its newline only at the end of the input,
+// and what ends an input that was read to its end (a warning about an entry left open).
+struct input_mode {
+    void (*start)();
+    void (*filter)(const char *text, std::size_t length);
+    void (*finish)();
+};
 
 // The system call that reads input; tests put a reader of their own in its place.
 using read_function = ssize_t (*)(int descriptor, void *buffer, std::size_t count);
 
-// Filters standard input to its end; standard input that is the output file is refused first.
-void filter_standard_input(block_filter filter);
+// How the filtering of an input ended, and the error number of a failure.
+struct input_end {
+    enum { complete, read_error, write_error, out_of_memory } how;
+    int error;
+};
+
+// Reads descriptor to its end and hands every whole line to the mode's filter, in blocks. A
+// descriptor that is not ready (non-blocking) is waited for, and before any read that may wait
+// everything filtered so far goes out. On a read error the unfinished line is dropped, so that
+// what was written is a prefix of what the whole input would have given; a write error ends the
+// reading too.
+input_end filter_input(int descriptor, const input_mode &mode, read_function reader);
+
+// Filters standard input to standard output, after refusing standard input that is the output
+// file. A failure is fatal, with its message.
+void filter_standard_input(const input_mode &mode);
 
 // Refuses, as a fatal error, standard input and standard output that are one regular file
-// which the output would be read again from: the input would never end.
+// which the output would be read again from, or that the shell emptied for the output.
 void refuse_input_that_is_output();
-
-// Reads descriptor to its end and hands every whole line to filter, in blocks. A descriptor
-// that is not ready (non-blocking) is waited for. On a read error the unfinished line is
-// dropped, so that what was written is a prefix of what the whole input would have given, and
-// the error is fatal.
-void filter_input(int descriptor, block_filter filter, read_function reader);

@@ -69,7 +69,7 @@ void warn_about_prefix(const char *first, const char *last) {
     char message[100];
     std::snprintf(message, sizeof message, "ISBN-13 must begin with either 978 or 979: ``%s''",
                   characters);
-    report_warning(message);
+    report_warning(line_number, message);
 }
 
 // Builds the hyphenated form of the candidate [first, last] into form: the prefix and a hyphen

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <unistd.h>
 
 namespace {
 
@@ -19,7 +20,7 @@ constexpr const char *VERSION = ORVANE_VERSION;
 constexpr const char *RELEASE_DATE = "26-Dec-2021";
 
 constexpr const char *HELP_TEXT =
-    "orvane [ --help ] [ --version ] [ arguments ]\n"
+    "orvane [ --help ] [ --version ] [ --bibtex ] [ --ranges=FILE ] [ arguments ]\n"
     "\n"
     "Hyphenate apparent ISBN-10 and ISBN-13 data on the command line, or stdin.\n"
     "Arguments or lines that resemble Web URLs are copied verbatim.\n"
@@ -82,18 +83,20 @@ int main(int argc, char **argv) {
         else
             break;
     }
-    line_number = 0;
-    start_output();
+    start_output(STDOUT_FILENO);
     if (ranges != nullptr && (first == argc || (std::strcmp(argv[first], "--help") != 0 &&
                                                 std::strcmp(argv[first], "--version") != 0)))
         load_ranges(ranges);
     if (first < argc) {
         filter_arguments(first, argc, argv, bibtex);
     } else {
-        filter_standard_input(bibtex ? filter_bibtex_lines : filter_lines);
-        if (bibtex)
-            finish_bibtex_input();
+        static constexpr input_mode TEXT{start_input_lines, filter_lines, nullptr};
+        static constexpr input_mode BIBTEX{start_bibtex_input, filter_bibtex_lines,
+                                           finish_bibtex_input};
+        filter_standard_input(bibtex ? BIBTEX : TEXT);
     }
     finish_output();
+    if (output_error() != 0)
+        report_errno_fatal("Write error on standard output", output_error());
     return 0;
 }

@@ -45,6 +45,8 @@ CASES = [
          b"  isbn = %s,\n  isbn = \"%s\" # { %s } # m,\n}\n" % (GOOD, GOOD, GOOD, GOOD, GOOD),
          b"@book{k,\n  isbn = {{0-201-63361-2} and\n   {978-0-201-63361-0}},\n  isbn = \"{\"}0-201-63361-2\",\n"
          b"  isbn = %s,\n  isbn = \"0-201-63361-2\" # { 0-201-63361-2 } # m,\n}\n" % GOOD),
+    case("quoted value over lines", b"@book{k,\n  isbn = \"%s\n  {\"} 9780201633610\n  %s\",\n}\n" % (GOOD, BAD),
+         b"@book{k,\n  isbn = \"0-201-63361-2\n  {\"} 978-0-201-63361-0\n  %s\",\n}\n" % BAD, b"-:4:" + BAD_WARNING + b"\n"),
     case("multi-line value warns on its line", b"@book{k,\n  isbn = {\n    %s\n    %s\n  },\n}\n" % (GOOD, BAD),
          b"@book{k,\n  isbn = {\n    0-201-63361-2\n    %s\n  },\n}\n" % BAD, b"-:4:" + BAD_WARNING + b"\n"),
     case("parentheses and blanks anywhere", b"@Book (\n k ,\n ISBN\n =\n\n {%s} , )\n@misc\n{k2,isbn={%s}}\n" % (GOOD, GOOD),

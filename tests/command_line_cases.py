@@ -5,7 +5,7 @@ RANGES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fixtures", "r
 SMALL = os.path.join(RANGES, "RangeMessage-small.xml")
 MISSING = os.path.join(RANGES, "missing.xml")
 
-HELP = (b"orvane [ --help ] [ --version ] [ arguments ]\n"
+HELP = (b"orvane [ --help ] [ --version ] [ --bibtex ] [ --ranges=FILE ] [ arguments ]\n"
         b"\n"
         b"Hyphenate apparent ISBN-10 and ISBN-13 data on the command line, or stdin.\n"
         b"Arguments or lines that resemble Web URLs are copied verbatim.\n"

@@ -15,12 +15,16 @@ TEST(ReportWarning, PrintsFileLineAndMessageVerbatim) {
         {5000000000, "", "-:5000000000:.\n"},
     };
     for (const auto &c : cases) {
-        line_number = c.line;
-        captured_output got = capture([&] { report_warning(c.message); });
+        captured_output got = capture([&] { report_warning(c.line, c.message); });
         EXPECT_EQ(got.err, c.expected);
         EXPECT_EQ(got.out, "");
     }
-    line_number = 0;
+    // A file's name, and a message longer than the usual buffer, whole.
+    std::string long_message(3000, 'm');
+    input_name = "refs.bib";
+    captured_output got = capture([&] { report_warning(7, long_message.c_str()); });
+    input_name = "-";
+    EXPECT_EQ(got.err, "refs.bib:7:" + long_message + ".\n");
 }
 
 TEST(ReportFatal, PrintsPrefixAndExitsWithStatus1) {

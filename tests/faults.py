@@ -6,11 +6,14 @@ written before the fault stays written.
 """
 import hashlib
 import os
+import pty
 import resource
+import select
 import signal
 import subprocess
 import sys
 import tempfile
+import termios
 import threading
 import time
 
@@ -51,6 +54,40 @@ result = subprocess.run([ORVANE], stdin=directory, capture_output=True)
 os.close(directory)
 expect(result.returncode == 1 and result.stderr == b"?? Read error on standard input: Is a directory\n",
        f"directory on stdin: {result.returncode} {result.stderr!r}")
+
+# A read error after whole lines, each read on its own: a terminal that hangs up. Every line read
+# before the error is written, its warning given, and then the error reported.
+main, secondary = pty.openpty()
+attributes = termios.tcgetattr(secondary)
+attributes[3] &= ~termios.ECHO
+termios.tcsetattr(secondary, termios.TCSANOW, attributes)
+lines = [b"@book{a, isbn = {0201633612}}\n", b"@book{b, isbn = {0201633613}}\n"]
+for args in ([], ["--bibtex"]):
+    process = subprocess.Popen([ORVANE, *args], stdin=secondary, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    out = b""
+    for line in lines:
+        os.write(main, line)
+        # The line's text comes back before orvane reads again.
+        want = len(out) + len(line) + line.count(b"0201633612") * 3
+        while len(out) < want and select.select([process.stdout], [], [], 10)[0]:
+            out += os.read(process.stdout.fileno(), 4096)
+    # The hang-up is a read error only for a read under way (a later read finds the end of the
+    # input): wait until orvane waits in read(), system call 0 here.
+    for _ in range(1000):
+        with open(f"/proc/{process.pid}/syscall") as f:
+            if f.read().split()[0] == "0":
+                break
+        time.sleep(0.01)
+    os.close(main)
+    rest, err = process.communicate()
+    expect(process.returncode == 1 and out + rest == b"".join(lines).replace(b"0201633612", b"0-201-63361-2")
+           and err == b"-:2:invalid ISBN-10 value [0201633613].\n"
+           b"?? Read error on standard input: Input/output error\n",
+           f"terminal hang-up {args}: {process.returncode} {out + rest!r} {err!r}")
+    main, secondary = pty.openpty()
+    termios.tcsetattr(secondary, termios.TCSANOW, attributes)
+os.close(main)
+os.close(secondary)
 
 # A reader that closes the pipe: SIGPIPE ends the run, as for any filter; with SIGPIPE ignored,
 # the write error is reported. Either way the reader got the start of the output unchanged.
@@ -126,21 +163,30 @@ for side in ("stdin", "stdout"):
            f"non-blocking {side}: status {process.returncode}, {err!r}, {len(out)} bytes out")
 
 # Input that is output: refused before anything is written when the output would be read
-# again; a truncated output, which the input then finds empty, is no such case.
+# again (appended, or opened without truncation: orvane < f 1<> f), and when the shell emptied
+# the file for the output (orvane < f > f), whose content was lost before orvane started. An
+# output that starts where the input has been read to its end is no such case.
 with tempfile.TemporaryDirectory() as directory:
     path = os.path.join(directory, "refs.bib")
+    original = b"isbn = {0201633612}\n"
     for args in ([], ["--bibtex"]):
+        for way in ("ab", "r+b", "wb"):
+            with open(path, "wb") as f:
+                f.write(original)
+            with open(path, "rb") as stdin, open(path, way) as stdout:
+                result = subprocess.run([ORVANE, *args], stdin=stdin, stdout=stdout, stderr=subprocess.PIPE)
+            with open(path, "rb") as f:
+                after = f.read()
+            expect(result.returncode == 1 and result.stderr == b"?? Input file is output file\n"
+                   and after == (b"" if way == "wb" else original),
+                   f"input is output {args} {way}: {result!r} {after!r}")
         with open(path, "wb") as f:
-            f.write(b"isbn = {0201633612}\n")
-        with open(path, "rb") as stdin, open(path, "ab") as stdout:
+            f.write(original)
+        with open(path, "rb") as stdin, open(path, "r+b") as stdout:
+            stdin.read()
+            stdout.seek(len(original))
             result = subprocess.run([ORVANE, *args], stdin=stdin, stdout=stdout, stderr=subprocess.PIPE)
-        with open(path, "rb") as f:
-            after = f.read()
-        expect(result.returncode == 1 and result.stderr == b"?? Input file is output file\n"
-               and after == b"isbn = {0201633612}\n", f"input is output {args}: {result!r} {after!r}")
-        with open(path, "rb") as stdin, open(path, "wb") as stdout:
-            result = subprocess.run([ORVANE, *args], stdin=stdin, stdout=stdout, stderr=subprocess.PIPE)
-        expect(result.returncode == 0 and result.stderr == b"", f"truncated output {args}: {result!r}")
+        expect(result.returncode == 0 and result.stderr == b"", f"output after the input {args}: {result!r}")
 
 # A line longer than a block comes out whole, and orvane starts where the descriptor stands and
 # leaves it at the end, so that the next program reads on from there.

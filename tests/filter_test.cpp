@@ -160,10 +160,8 @@ TEST(FilterLines, AgreesWithThePlainFilter) {
     for (unsigned seed = 1; seed <= 40; ++seed) {
         std::string input = random_lines(seed, 60);
         plain_result expected = plain_filter_lines(input);
-        std::int64_t lines = std::count(input.begin(), input.end(), '\n') +
-                             (!input.empty() && input.back() != '\n' ? 1 : 0);
-        line_number = 0;
         captured_output got = capture([&] {
+            start_input_lines();
             // Cut into blocks at every seed-th newline.
             std::size_t start = 0;
             int newlines = 0;
@@ -177,7 +175,5 @@ TEST(FilterLines, AgreesWithThePlainFilter) {
         });
         ASSERT_EQ(got.out, expected.out) << "seed " << seed;
         ASSERT_EQ(got.err, expected.err) << "seed " << seed;
-        ASSERT_EQ(line_number, lines) << "seed " << seed;
     }
-    line_number = 0;
 }

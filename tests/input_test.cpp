@@ -8,7 +8,6 @@
 #include "output.h"
 
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -46,14 +45,6 @@ ssize_t scripted_read(int, void *buffer, std::size_t count) {
     return static_cast<ssize_t>(count);
 }
 
-// The scripted read, which also reports on standard error a read whose bytes would not stand at
-// their input offset's place in a cache line.
-ssize_t placed_read(int descriptor, void *buffer, std::size_t count) {
-    if (reinterpret_cast<std::uintptr_t>(buffer) % 64 != script_position % 64)
-        std::fprintf(stderr, "read of offset %zu at %p\n", script_position, buffer);
-    return scripted_read(descriptor, buffer, count);
-}
-
 struct run_result {
     std::string out;
     std::string err;
@@ -72,8 +63,11 @@ std::string read_file(std::FILE *file) {
 
 // Runs the input loop in a child process, since a read error ends the run, with standard
 // output off a terminal as in real use.
+constexpr input_mode TEXT{start_input_lines, filter_lines, nullptr};
+constexpr input_mode BIBTEX{start_bibtex_input, filter_bibtex_lines, finish_bibtex_input};
+
 run_result run_script(const std::string &input, std::vector<event> events,
-                      block_filter filter = filter_lines, read_function reader = scripted_read) {
+                      const input_mode &mode = TEXT) {
     std::FILE *out = std::tmpfile();
     std::FILE *err = std::tmpfile();
     std::fflush(nullptr);
@@ -84,13 +78,12 @@ run_result run_script(const std::string &input, std::vector<event> events,
         script_input = input;
         script = std::move(events);
         script_position = script_step = 0;
-        line_number = 0;
-        start_output();
+        start_output(STDOUT_FILENO);
         // Always ready: a script that would block is waited for without a pause.
         int ready = open("/dev/null", O_RDONLY);
-        filter_input(ready, filter, reader);
-        if (filter == filter_bibtex_lines)
-            finish_bibtex_input();
+        input_end end = filter_input(ready, mode, scripted_read);
+        if (end.how == input_end::read_error)
+            report_errno_fatal("Read error on standard input", end.error);
         finish_output();
         _exit(0);
     }
@@ -153,23 +146,6 @@ TEST(InputLoop, ReadErrorLeavesAPrefixAndNoInventedWarning) {
     }
 }
 
-// Every read lands at its input offset's place in a cache line, the kernel's fast copy, also
-// after lines of every length and a line that makes the buffer grow.
-TEST(InputLoop, ReadsLandAtTheirOffsetInACacheLine) {
-    std::string input;
-    for (std::size_t length = 0; length < 200; ++length)
-        input += std::string(length, 'a') + "\n";
-    input += std::string(300000, 'b') + " 0201633612\n" + INPUT;
-    run_result whole = run_script(input, {}, filter_lines, placed_read);
-    EXPECT_EQ(whole.err, "-:203:invalid ISBN-10 value [0201633613].\n");
-    for (std::size_t size : {7, 4096, 100000}) {
-        run_result got =
-            run_script(input, std::vector<event>(50, event{size, 0}), filter_lines, placed_read);
-        EXPECT_EQ(got.err, whole.err) << "reads of " << size;
-        EXPECT_EQ(got.out, whole.out) << "reads of " << size;
-    }
-}
-
 // The BibTeX parser carries its state from block to block: with reads of a few bytes every
 // line is a block of its own, and the result is that of the whole input.
 TEST(InputLoop, BibTeXStateCarriesAcrossBlocks) {
@@ -177,7 +153,7 @@ TEST(InputLoop, BibTeXStateCarriesAcrossBlocks) {
                             "0201633612\",\n  isbn = \"0201633613\" # {0201633612}}\n"
                             "@book{b, title = {open\n  isbn = {0201633612}\n@misc\n(c, isbn = "
                             "{0201633612},\n  note = {x}";
-    run_result whole = run_script(bib, {}, filter_bibtex_lines);
+    run_result whole = run_script(bib, {}, BIBTEX);
     EXPECT_EQ(whole.out, "@book{a,\n  isbn =\n {0-201-63361-2\n 978-0-201-63361-0},\n  note = "
                          "\"{\"}\n0201633612\",\n  isbn = \"0201633613\" # {0-201-63361-2}}\n"
                          "@book{b, title = {open\n  isbn = {0201633612}\n@misc\n(c, isbn = "
@@ -187,7 +163,7 @@ TEST(InputLoop, BibTeXStateCarriesAcrossBlocks) {
                          "-:10:BibTeX entry not closed at the end of the input.\n");
     for (std::size_t size : {1, 2, 5, 13}) {
         std::vector<event> events(bib.size(), event{size, 0});
-        run_result got = run_script(bib, events, filter_bibtex_lines);
+        run_result got = run_script(bib, events, BIBTEX);
         EXPECT_EQ(got.out, whole.out) << "reads of " << size;
         EXPECT_EQ(got.err, whole.err) << "reads of " << size;
     }

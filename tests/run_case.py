@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Runs the orvane binary on one case directory and compares its results byte for byte. A case
-with an input runs twice: with the input file as standard input (which orvane maps) and through
-a pipe (which it reads).
+with an input runs with the input file as standard input, through a pipe in one write, through a
+pipe that orvane reads one line at a time, and, for inputs of up to SHORT bytes, one byte at a
+time: every line end, and every byte, is then also the end of a block.
 
 A case directory holds:
   args             the arguments, one a line (an empty line is an empty argument); absent: none
@@ -13,6 +14,10 @@ A case directory holds:
 import os
 import subprocess
 import sys
+
+import paced_input
+
+SHORT = 2000
 
 
 def read(path, default=b""):
@@ -35,26 +40,21 @@ def main():
         ways = ["directory"]
     elif os.path.exists(input_path):
         ways = ["file", "pipe"]
+        if not stdout_full:
+            ways += ["lines"] + (["bytes"] if os.path.getsize(input_path) <= SHORT else [])
     else:
         ways = ["none"]
     failed = False
     for way in ways:
-        feed = None
-        if way == "directory":
-            stdin = os.open(case, os.O_RDONLY)
-        elif way == "file":
-            stdin = os.open(input_path, os.O_RDONLY)
-        elif way == "pipe":
-            stdin = None
-            feed = read(input_path)
-        else:
-            stdin = os.open(os.devnull, os.O_RDONLY)
         stdout = open("/dev/full", "wb") if stdout_full else subprocess.PIPE
-        if feed is None:
-            result = subprocess.run([binary] + args, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE)
+        if way in ("lines", "bytes"):
+            result = paced_input.run([binary] + args, read(input_path), way)
+        elif way == "pipe":
+            result = subprocess.run([binary] + args, input=read(input_path), stdout=stdout, stderr=subprocess.PIPE)
         else:
-            result = subprocess.run([binary] + args, input=feed, stdout=stdout, stderr=subprocess.PIPE)
-        if isinstance(stdin, int):
+            path = {"directory": case, "file": input_path, "none": os.devnull}[way]
+            stdin = os.open(path, os.O_RDONLY)
+            result = subprocess.run([binary] + args, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE)
             os.close(stdin)
         got = {
             "stdout": result.stdout or b"",

@@ -5,11 +5,17 @@ standard error and exit status byte for byte.
     run_table.py ORVANE TABLE.py
 
 A table module defines CASES, a list of rows (name, arguments, stdin, stdout, stderr, status):
-the arguments a list of str, the three streams bytes, the status an int.
+the arguments a list of str, the three streams bytes, the status an int. A row with an input
+also runs with that input read one line at a time and one byte at a time, so that every line
+end, and every byte, is also the end of a block.
 """
 import importlib.util
+import os
 import subprocess
 import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import paced_input  # noqa: E402
 
 
 def main():
@@ -19,14 +25,18 @@ def main():
     table_spec.loader.exec_module(module)
     failed = 0
     for name, args, stdin, stdout, stderr, status in module.CASES:
-        result = subprocess.run([binary, *args], input=stdin, capture_output=True)
-        got = (result.stdout, result.stderr, result.returncode)
-        if got != (stdout, stderr, status):
-            failed += 1
-            print(f"FAILED {name}")
-            for what, want, have in zip(("stdout", "stderr", "status"), (stdout, stderr, status), got):
-                if want != have:
-                    print(f"  {what}\n    expected {want!r}\n    got      {have!r}")
+        for way in ("whole", "lines", "bytes") if stdin else ("whole",):
+            if way == "whole":
+                result = subprocess.run([binary, *args], input=stdin, capture_output=True)
+            else:
+                result = paced_input.run([binary, *args], stdin, way)
+            got = (result.stdout, result.stderr, result.returncode)
+            if got != (stdout, stderr, status):
+                failed += 1
+                print(f"FAILED {name} ({way})")
+                for what, want, have in zip(("stdout", "stderr", "status"), (stdout, stderr, status), got):
+                    if want != have:
+                        print(f"  {what}\n    expected {want!r}\n    got      {have!r}")
     print(f"{len(module.CASES) - failed} passed, {failed} failed")
     return 1 if failed else 0
 

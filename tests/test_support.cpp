@@ -8,7 +8,6 @@
 #include <sstream>
 
 captured_output filter_one(const std::string &text) {
-    line_number = 0;
     return capture([&] { filter_text(text.data(), text.size()); });
 }
 
