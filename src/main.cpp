@@ -2,6 +2,7 @@
 
 #include "bibtex.h"
 #include "diagnostics.h"
+#include "files.h"
 #include "filter.h"
 #include "input.h"
 #include "isbn.h"
@@ -9,6 +10,7 @@
 #include "range_message.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -21,6 +23,8 @@ constexpr const char *RELEASE_DATE = "26-Dec-2021";
 
 constexpr const char *HELP_TEXT =
     "orvane [ --help ] [ --version ] [ --bibtex ] [ --ranges=FILE ] [ arguments ]\n"
+    "orvane [ --bibtex ] [ --ranges=FILE ] --in-place FILE ...\n"
+    "orvane [ --bibtex ] [ --ranges=FILE ] --check [ FILE ... ]\n"
     "\n"
     "Hyphenate apparent ISBN-10 and ISBN-13 data on the command line, or stdin.\n"
     "Arguments or lines that resemble Web URLs are copied verbatim.\n"
@@ -30,6 +34,11 @@ constexpr const char *HELP_TEXT =
     "Without arguments, filter lines from stdin to stdout.\n"
     "With a leading --bibtex, change only the values of ISBN fields of BibTeX entries.\n"
     "With a leading --ranges=FILE, hyphenate by the agency's RangeMessage.xml at FILE.\n"
+    "With --in-place, filter each FILE and replace it where its content changes.\n"
+    "With --check, write nothing, and report what would change in each FILE (or stdin).\n"
+    "\n"
+    "Exit status: 0; 1 after an error, or with --check when anything would change\n"
+    "or a warning was given; 2 after a usage error.\n"
     "\n"
     "After careful comparison of input and output streams, it may be safe to\n"
     "apply this program to most BibTeX files.\n";
@@ -66,35 +75,58 @@ void load_ranges(const char *path) {
     ISBN_load_range_message(message);
 }
 
+// Ends the run before anything is touched, with status 2.
+[[noreturn]] void usage_error(const char *message) {
+    report_error(message);
+    std::exit(2);
+}
+
 } // namespace
 
-// The leading options, in any order, choose the mode and the ranges; the texts after them, if
-// any, are filtered instead of standard input.
+// The leading options, in any order, choose the mode, the ranges and where the work goes: the
+// texts after them, if any, are filtered instead of standard input; with --in-place or --check
+// they are files. --help and --version answer where a text or file would start.
 int main(int argc, char **argv) {
     constexpr std::string_view RANGES = "--ranges=";
     bool bibtex = false;
+    bool in_place = false;
+    bool check = false;
     const char *ranges = nullptr;
     int first = 1;
     for (; first < argc; ++first) {
         if (std::strcmp(argv[first], "--bibtex") == 0)
             bibtex = true;
+        else if (std::strcmp(argv[first], "--in-place") == 0)
+            in_place = true;
+        else if (std::strcmp(argv[first], "--check") == 0)
+            check = true;
         else if (std::string_view(argv[first]).substr(0, RANGES.size()) == RANGES)
             ranges = argv[first] + RANGES.size();
         else
             break;
     }
+    bool answers = first < argc && (std::strcmp(argv[first], "--help") == 0 ||
+                                    std::strcmp(argv[first], "--version") == 0);
+    if (in_place && check)
+        usage_error("--in-place and --check cannot be used together");
+    if (in_place && first == argc)
+        usage_error("--in-place needs a file: orvane [ --bibtex ] [ --ranges=FILE ] --in-place "
+                    "FILE ...");
     start_output(STDOUT_FILENO);
-    if (ranges != nullptr && (first == argc || (std::strcmp(argv[first], "--help") != 0 &&
-                                                std::strcmp(argv[first], "--version") != 0)))
+    if (ranges != nullptr && !answers)
         load_ranges(ranges);
-    if (first < argc) {
-        filter_arguments(first, argc, argv, bibtex);
-    } else {
-        static constexpr input_mode TEXT{start_input_lines, filter_lines, nullptr};
-        static constexpr input_mode BIBTEX{start_bibtex_input, filter_bibtex_lines,
-                                           finish_bibtex_input};
-        filter_standard_input(bibtex ? BIBTEX : TEXT);
-    }
+    static constexpr input_mode TEXT{start_input_lines, filter_lines, nullptr};
+    static constexpr input_mode BIBTEX{start_bibtex_input, filter_bibtex_lines,
+                                       finish_bibtex_input};
+    const input_mode &mode = bibtex ? BIBTEX : TEXT;
+    bool files = in_place || check;
+    if (files && !answers)
+        return in_place ? filter_files_in_place(argv + first, argc - first, mode)
+                        : check_files(argv + first, argc - first, mode);
+    if (first < argc)
+        filter_arguments(first, files ? first + 1 : argc, argv, bibtex);
+    else
+        filter_standard_input(mode);
     finish_output();
     if (output_error() != 0)
         report_errno_fatal("Write error on standard output", output_error());

@@ -11,6 +11,9 @@ for message in "invalid ISBN\\\\-10 value" "invalid ISBN\\\\-13 value" "must beg
                "Write error on standard output" "Read error on standard input" \
                "Out of memory for an input line" "Out of string memory" "Input file is output file" \
                "BibTeX entry not closed before the entry" "BibTeX entry not understood" \
-               "BibTeX entry not closed at the end of the input"; do
+               "BibTeX entry not closed at the end of the input" "would be written as" \
+               "not a regular file" "cannot make a file in" "cannot write the new content" \
+               "changed while it was read, left as it was" "cannot replace it" \
+               "in\\\\-place and \\\\-\\\\-check cannot be used together" "in\\\\-place needs a file"; do
   grep -q "$message" "$page" || { echo "not documented: $message"; exit 1; }
 done

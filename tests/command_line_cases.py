@@ -6,6 +6,8 @@ SMALL = os.path.join(RANGES, "RangeMessage-small.xml")
 MISSING = os.path.join(RANGES, "missing.xml")
 
 HELP = (b"orvane [ --help ] [ --version ] [ --bibtex ] [ --ranges=FILE ] [ arguments ]\n"
+        b"orvane [ --bibtex ] [ --ranges=FILE ] --in-place FILE ...\n"
+        b"orvane [ --bibtex ] [ --ranges=FILE ] --check [ FILE ... ]\n"
         b"\n"
         b"Hyphenate apparent ISBN-10 and ISBN-13 data on the command line, or stdin.\n"
         b"Arguments or lines that resemble Web URLs are copied verbatim.\n"
@@ -15,6 +17,11 @@ HELP = (b"orvane [ --help ] [ --version ] [ --bibtex ] [ --ranges=FILE ] [ argum
         b"Without arguments, filter lines from stdin to stdout.\n"
         b"With a leading --bibtex, change only the values of ISBN fields of BibTeX entries.\n"
         b"With a leading --ranges=FILE, hyphenate by the agency's RangeMessage.xml at FILE.\n"
+        b"With --in-place, filter each FILE and replace it where its content changes.\n"
+        b"With --check, write nothing, and report what would change in each FILE (or stdin).\n"
+        b"\n"
+        b"Exit status: 0; 1 after an error, or with --check when anything would change\n"
+        b"or a warning was given; 2 after a usage error.\n"
         b"\n"
         b"After careful comparison of input and output streams, it may be safe to\n"
         b"apply this program to most BibTeX files.\n")
@@ -62,4 +69,20 @@ CASES = [
     ("bibtex argument left open", ["--bibtex", "@book{k, isbn = {0201633612}", "x"], b"",
      b"@book{k, isbn = {0-201-63361-2} x\n",
      b"-:0:BibTeX entry not closed at the end of the input.\n", 0),
+    # --in-place and --check: usage errors touch nothing and end with status 2; --check reads
+    # standard input when no file is named, writes nothing and fails on a change or a warning.
+    ("in place without a file", ["--bibtex", "--in-place"], b"", b"",
+     b"?? --in-place needs a file: orvane [ --bibtex ] [ --ranges=FILE ] --in-place FILE ...\n", 2),
+    ("in place and check", ["--check", "--bibtex", "--in-place", MISSING], b"", b"",
+     b"?? --in-place and --check cannot be used together\n", 2),
+    ("in place, bad ranges first", ["--ranges=" + MISSING, "--in-place"], b"", b"",
+     b"?? --in-place needs a file: orvane [ --bibtex ] [ --ranges=FILE ] --in-place FILE ...\n", 2),
+    ("check standard input", ["--check"], b"x 0201633612 0201633613\n\n978-0-201-63361-0\n", b"",
+     b"-:1:0201633612 would be written as 0-201-63361-2.\n-:1:invalid ISBN-10 value [0201633613].\n", 1),
+    ("check prefix hyphen", ["--check"], b"9780-201-63361-2\n", b"",
+     b"-:1:invalid ISBN-13 value [9780201633612].\n"
+     b"-:1:9780-201-63361-2 would be written as 978-0-201-63361-2.\n", 1),
+    ("check clean standard input", ["--bibtex", "--check", "-"], b"@book{k, isbn = {0-201-63361-2}}\n", b"", b"", 0),
+    ("check help", ["--check", "--help"], b"", HELP, b"", 0),
+    ("in place version", ["--in-place", "--version"], b"", VERSION, b"", 0),
 ]
