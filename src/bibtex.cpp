@@ -12,47 +12,65 @@
 
 namespace {
 
-// Byte classes: blanks separate the parts of an entry; name bytes make entry types, field
-// names and bare values (anything but blanks and the bytes that BibTeX reserves).
-enum : unsigned char { BLANK = 1, NAME = 2 };
+// Byte classes, as BibTeX has them: blanks separate the parts of an entry; name bytes make entry
+// types, field names and macro names (anything but blanks and the bytes that BibTeX reserves;
+// '@' is an ordinary byte there), which never start with a digit; a key is anything up to a ',',
+// a blank or, in an entry in braces, a '}'.
+enum : unsigned char {
+    BLANK = 1,
+    NAME = 2,
+    NAME_START = 4,
+    ENDS_KEY_IN_BRACES = 8,
+    ENDS_KEY_IN_PARENTHESES = 16
+};
 
 constexpr std::array<unsigned char, 256> make_classes() {
     std::array<unsigned char, 256> classes{};
     for (std::size_t c = 0; c < 256; ++c)
-        classes[c] = NAME;
+        classes[c] = NAME | (c >= '0' && c <= '9' ? 0 : NAME_START);
+    // A name may start with '@' too, but the usual head of a field leaves it to the general
+    // step, which first tells one at the start of a line, the start of the next entry.
+    classes['@'] = NAME;
     for (char c : {' ', '\t', '\n', '\r', '\v', '\f'})
-        classes[static_cast<unsigned char>(c)] = BLANK;
-    for (char c : {'"', '#', '%', '\'', '(', ')', ',', '=', '{', '}', '@'})
+        classes[static_cast<unsigned char>(c)] =
+            BLANK | ENDS_KEY_IN_BRACES | ENDS_KEY_IN_PARENTHESES;
+    for (char c : {'"', '#', '%', '\'', '(', ')', ',', '=', '{', '}'})
         classes[static_cast<unsigned char>(c)] = 0;
+    classes[','] = ENDS_KEY_IN_BRACES | ENDS_KEY_IN_PARENTHESES;
+    classes['}'] = ENDS_KEY_IN_BRACES;
     return classes;
 }
 
 constexpr std::array<unsigned char, 256> classes = make_classes();
 
 bool is_blank(char c) {
-    return classes[static_cast<unsigned char>(c)] == BLANK;
+    return (classes[static_cast<unsigned char>(c)] & BLANK) != 0;
 }
 
 bool is_name_byte(char c) {
-    return classes[static_cast<unsigned char>(c)] == NAME;
+    return (classes[static_cast<unsigned char>(c)] & NAME) != 0;
 }
 
-// The bytes that a citation key may hold: all but the few that end it or show that the key
-// line is broken (blanks included: sloppy keys have them).
-constexpr std::array<bool, 256> make_key_bytes() {
-    std::array<bool, 256> bytes{};
-    for (std::size_t c = 0; c < 256; ++c)
-        bytes[c] = true;
-    for (char c : {',', '{', '}', '(', ')', '"', '=', '#', '@'})
-        bytes[static_cast<unsigned char>(c)] = false;
-    return bytes;
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
 }
 
-constexpr std::array<bool, 256> key_bytes = make_key_bytes();
+// The first byte of a name: a name byte, but not a digit or '@'.
+bool starts_name(char c) {
+    return (classes[static_cast<unsigned char>(c)] & NAME_START) != 0;
+}
 
 // Passes over the run of name bytes from p, at most to end, and returns where it stops.
 const char *name_run(const char *p, const char *end) {
     while (p < end && is_name_byte(*p))
+        ++p;
+    return p;
+}
+
+// Passes over a citation key from p: up to a ',', a blank, or close where that is '}'.
+const char *key_run(const char *p, const char *end, char close) {
+    unsigned char ends = close == '}' ? ENDS_KEY_IN_BRACES : ENDS_KEY_IN_PARENTHESES;
+    while (p < end && (classes[static_cast<unsigned char>(*p)] & ends) == 0)
         ++p;
     return p;
 }
@@ -77,16 +95,17 @@ enum class where : unsigned char {
     at,          // after '@': blanks, then the entry type
     type,        // in the entry type
     after_type,  // blanks, then '{' or '(' opens the entry; anything else was text
-    key,         // the citation key, up to ','
-    fields,      // blanks and commas, then a field name or the end of the entry
+    key,         // blanks, then the citation key
+    after_key,   // blanks, then ',' or the end of the entry
+    fields,      // after a ',': blanks, then a field name or the end of the entry
     name,        // in a field name
     after_name,  // blanks, then '='
     value,       // blanks, then a value part
     braced,      // in a value part in braces
     quoted,      // in a value part in double quotes
-    bare,        // in a bare number or macro name
+    number,      // in a value part of digits
+    macro,       // in a value part that names a macro
     after_value, // blanks, then '#', ',' or the end of the entry
-    block,       // in @comment or @preamble: balanced braces up to the end
     recover,     // after an entry that does not parse: up to a line that starts with '@'
 };
 
@@ -96,7 +115,7 @@ struct parser {
     char close = '}';        // the byte that ends the current entry
     bool regular = false;    // a regular entry, whose ISBN fields are filtered
     bool isbn_field = false; // the current field's name contains "isbn"
-    std::size_t depth = 0;   // braces open in the current value part or block
+    std::size_t depth = 0;   // braces open in the current value part
     char type[10] = {};      // the entry type in lower case, cut after 9 bytes
     std::size_t type_length = 0;
     std::int64_t entry_line = 0; // where the current entry starts
@@ -177,18 +196,23 @@ void not_understood(block_scan &scan, const char *position, const char *expected
 // The ISBN value text [begin, end) goes through the text filter with its true line numbers.
 void filter_value(block_scan &scan, const char *begin, const char *end) {
     line_at(scan, begin);
+    scan.out.isbn_field = true;
     filter_stretch(scan.out, begin, end, scan.block, scan.end);
+    scan.out.isbn_field = false;
 }
 
-// The entry type decides how the entry is read: @comment and @preamble are balanced blocks,
-// @string holds fields that are never filtered, every other type a key and fields.
+// The entry type decides how the entry is read: @preamble holds a value, @string fields that
+// are never filtered, every other type a key and fields. (@comment never gets here: BibTeX
+// passes over the word alone and reads on, so whatever follows it is text between entries, or
+// an entry.)
 void open_entry(parser &state, char opening) {
     state.close = opening == '{' ? '}' : ')';
     std::string_view type(state.type, state.type_length);
     state.regular = false;
+    state.isbn_field = false;
     state.depth = 0;
-    if (type == "comment" || type == "preamble") {
-        state.at = where::block;
+    if (type == "preamble") {
+        state.at = where::value;
     } else if (type == "string") {
         state.at = where::fields;
     } else {
@@ -197,19 +221,19 @@ void open_entry(parser &state, char opening) {
     }
 }
 
-// The usual shape of a field taken in one go: blanks, a name, blanks, '=', blanks and the
-// opening of a value in braces or quotes. Returns where the walk goes on: at the value's first
-// byte, with the parser in the value; or, where the shape breaks off, at the byte where it did,
-// with the parser in the state that reads that byte, so the general steps take over there.
-const char *field_head(block_scan &scan, const char *p) {
+// Opens a value part in braces or quotes at p.
+void open_value(parser &state, char opening) {
+    state.at = opening == '{' ? where::braced : where::quoted;
+    state.depth = opening == '{' ? 1 : 0;
+}
+
+// A field from its name at p, in its usual shape: the name, blanks, '=', blanks and the opening of
+// a value in braces or quotes. Returns where the walk goes on: at the value's first byte, with
+// the parser in the value; or, where the shape breaks off, at the byte where it did, with the
+// parser in the state that reads that byte, so the general steps take over there.
+const char *field_from_name(block_scan &scan, const char *p) {
     parser &state = scan.state;
     const char *end = scan.end;
-    while (p < end && is_blank(*p))
-        ++p;
-    if (p == end || !is_name_byte(*p)) {
-        state.at = where::fields;
-        return p;
-    }
     const char *name = p;
     p = name_run(p, end);
     state.isbn_field = state.regular && holds_isbn(name, p);
@@ -226,9 +250,21 @@ const char *field_head(block_scan &scan, const char *p) {
         ++p;
     if (p == end || (*p != '{' && *p != '"'))
         return p;
-    state.at = *p == '{' ? where::braced : where::quoted;
-    state.depth = *p == '{' ? 1 : 0;
+    open_value(state, *p);
     return p + 1;
+}
+
+// The head of the next field after a ',', taken in one go where it has the usual shape: blanks,
+// then a name that starts with a letter or another usual byte.
+const char *field_head(block_scan &scan, const char *p) {
+    const char *end = scan.end;
+    while (p < end && is_blank(*p))
+        ++p;
+    if (p == end || !starts_name(*p)) {
+        scan.state.at = where::fields;
+        return p;
+    }
+    return field_from_name(scan, p);
 }
 
 // After a value part: where a ',' follows after blanks, as it usually does, the next field's
@@ -250,7 +286,7 @@ const char *step(block_scan &scan, const char *p) {
         if (is_blank(c))
             return p + 1;
         state.type_length = 0;
-        state.at = is_name_byte(c) ? where::type : where::text;
+        state.at = starts_name(c) ? where::type : where::text;
         return p;
     case where::type:
         for (; p < scan.end && is_name_byte(*p); ++p)
@@ -258,7 +294,9 @@ const char *step(block_scan &scan, const char *p) {
                 state.type[state.type_length++] =
                     static_cast<char>(*p >= 'A' && *p <= 'Z' ? *p + 32 : *p);
         if (p < scan.end)
-            state.at = where::after_type;
+            state.at = std::string_view(state.type, state.type_length) == "comment"
+                           ? where::text
+                           : where::after_type;
         return p;
     case where::after_type:
         if (is_blank(c))
@@ -269,58 +307,61 @@ const char *step(block_scan &scan, const char *p) {
         }
         state.at = where::text;
         return p;
+    case where::name:
+        p = name_run(p, scan.end);
+        if (p < scan.end)
+            state.at = where::after_name;
+        return p;
+    case where::number:
+    case where::macro:
+        // A block ends at a line end, so these go on into the next block only where a caller
+        // splits a line.
+        if (state.at == where::number)
+            while (p < scan.end && is_digit(*p))
+                ++p;
+        else
+            p = name_run(p, scan.end);
+        if (p < scan.end)
+            state.at = where::after_value;
+        return p;
     default:
         break;
     }
-    // Inside an entry. Runs of blanks, key bytes and name bytes are taken whole.
-    if (state.at == where::key) {
-        while (p < scan.end && key_bytes[static_cast<unsigned char>(*p)])
-            ++p;
-        if (p == scan.end)
-            return p;
-        c = *p;
-    } else if (state.at == where::name || state.at == where::bare) {
-        // A block ends at a line end, so a name goes on into the next block only where a caller
-        // splits a line; what it held before the split decides whether it is an ISBN field.
-        p = name_run(p, scan.end);
-        if (p == scan.end)
-            return p;
-        state.at = state.at == where::name ? where::after_name : where::after_value;
+    // Inside an entry, between its parts: blanks first, then the part. A line that starts with
+    // '@' and a letter here starts the next entry: the one before was never closed.
+    while (p < scan.end && is_blank(*p))
+        ++p;
+    if (p == scan.end)
         return p;
-    } else {
-        while (p < scan.end && is_blank(*p))
-            ++p;
-        if (p == scan.end)
-            return p;
-        c = *p;
-    }
+    c = *p;
     if (c == '@' && opens_entry_line(scan, p)) {
         not_closed(scan, p);
         return p;
     }
     switch (state.at) {
     case where::key:
-        if (c == ',') {
-            return field_head(scan, p + 1);
-        } else if (c == state.close) {
-            state.at = where::text;
-        } else if (c != '@') {
-            not_understood(scan, p, "\",\" after the key");
-            return p;
-        }
-        return p + 1;
-    case where::fields:
+        p = key_run(p, scan.end, state.close);
+        state.at = where::after_key;
+        return p < scan.end && *p == ',' ? field_head(scan, p + 1) : p;
+    case where::after_key:
         if (c == ',')
-            return p + 1;
+            return field_head(scan, p + 1);
         if (c == state.close) {
             state.at = where::text;
             return p + 1;
         }
-        if (!is_name_byte(c)) {
+        not_understood(scan, p, "\",\" after the key");
+        return p;
+    case where::fields:
+        if (c == state.close) {
+            state.at = where::text;
+            return p + 1;
+        }
+        if (!is_name_byte(c) || is_digit(c)) {
             not_understood(scan, p, "a field name");
             return p;
         }
-        return field_head(scan, p);
+        return field_from_name(scan, p);
     case where::after_name:
         if (c != '=') {
             not_understood(scan, p, "\"=\" after the field name");
@@ -330,15 +371,14 @@ const char *step(block_scan &scan, const char *p) {
         return p + 1;
     case where::value:
         if (c == '{' || c == '"') {
-            state.at = c == '{' ? where::braced : where::quoted;
-            state.depth = c == '{' ? 1 : 0;
+            open_value(state, c);
             return p + 1;
         }
         if (!is_name_byte(c)) {
             not_understood(scan, p, "a value");
             return p;
         }
-        state.at = where::bare;
+        state.at = is_digit(c) ? where::number : where::macro;
         return p;
     case where::after_value:
         if (c == '#') {
@@ -364,60 +404,33 @@ void note_value_start(const parser &state, const char *p, const char *&value_sta
         value_start = p;
 }
 
-// In a value part or a block, found by a scan for the bytes that matter there. Returns where
+// In a value part, found by a scan for the bytes that matter there; an '@' in a value is text,
+// even at the start of a line, as BibTeX reads it. Returns where
 // the scan goes on; value_start is the start of the ISBN value text being read, or nullptr.
 const char *scan_balanced(block_scan &scan, const char *p, const char *&value_start) {
-    static constexpr char braced[4] = {'{', '}', '@', '@'};
-    static constexpr char quoted[4] = {'{', '}', '"', '@'};
-    static constexpr char block[4] = {'{', '}', ')', '@'};
+    static constexpr char braced[4] = {'{', '}', '}', '}'};
+    static constexpr char quoted[4] = {'{', '}', '"', '"'};
     parser &state = scan.state;
-    const char *q = find_any_of(p, scan.end,
-                                state.at == where::braced   ? braced
-                                : state.at == where::quoted ? quoted
-                                                            : block);
+    const char *q = find_any_of(p, scan.end, state.at == where::braced ? braced : quoted);
     if (q == scan.end)
         return q;
-    bool value_ends = false;
-    switch (*q) {
-    case '@':
-        if (!opens_entry_line(scan, q))
-            return q + 1;
+    if (*q == '{') {
+        state.depth += 1;
+        return q + 1;
+    }
+    if (*q == '}' && state.depth == 0) {
+        // Only in quotes: BibTeX takes braces in a quoted value to balance.
         if (value_start != nullptr)
             filter_value(scan, value_start, q);
         value_start = nullptr;
-        not_closed(scan, q);
+        not_understood(scan, q, "a closing quote before \"}\"");
         return q;
-    case '{':
-        state.depth += 1;
-        return q + 1;
-    case '}':
-        if (state.depth > 0) {
-            state.depth -= 1;
-            value_ends = state.depth == 0 && state.at == where::braced;
-        } else if (state.at == where::quoted) {
-            if (value_start != nullptr)
-                filter_value(scan, value_start, q);
-            value_start = nullptr;
-            not_understood(scan, q, "a closing quote before \"}\"");
-            return q;
-        } else if (state.close == '}') {
-            state.at = where::text;
-            return q + 1;
-        }
-        break;
-    case '"':
-        value_ends = state.depth == 0;
-        break;
-    case ')':
-        if (state.depth == 0 && state.close == ')') {
-            state.at = where::text;
-            return q + 1;
-        }
-        break;
-    default:
-        break;
     }
-    if (!value_ends)
+    if (*q == '}')
+        state.depth -= 1;
+    // A braced part ends at the '}' that balances its '{', a quoted one at a '"' outside braces.
+    bool ends = state.depth == 0 && *q == (state.at == where::braced ? '}' : '"');
+    if (!ends)
         return q + 1;
     if (value_start != nullptr)
         filter_value(scan, value_start, q);
@@ -463,7 +476,6 @@ void scan_block(block_scan &scan) {
         }
         case where::braced:
         case where::quoted:
-        case where::block:
             p = scan_balanced(scan, p, value_start);
             break;
         default: {

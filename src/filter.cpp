@@ -81,10 +81,26 @@ void write_token(scan_state &state, const char *token, std::size_t length, const
         note_change(state, token, length, text, text_length);
 }
 
+// Writes a valid ISBN that no range places as it came: its hyphens, if any, may be right by a
+// range newer than the table, and taking them away would make good data worse. In an ISBN field
+// that is worth a warning.
+void write_unplaced(scan_state &state, const char *token, std::size_t length,
+                    const char *characters, std::size_t count) {
+    if (state.isbn_field) {
+        char message[160];
+        std::snprintf(message, sizeof message,
+                      "valid ISBN [%.*s] is in no range of the table; --ranges with a current "
+                      "export may place it",
+                      static_cast<int>(count), characters);
+        report_warning(line_at(state, token), message);
+    }
+    write_token(state, token, length, token, length);
+}
+
 // Writes a valid candidate as hyphenation makes it: where the index answers, the form is built
 // in the output itself; otherwise the text walk of the isbn module hyphenates a copy. A 13-digit
 // number whose prefix is neither 978 nor 979 is no ISBN to hyphenate: it gets a warning where
-// its last ten digits fall in a range, as if the prefix were a slip, and its hyphen-free text.
+// its last ten digits fall in a range, as if the prefix were a slip, and is written as it came.
 void write_ISBN(scan_state &state, const char *token, std::size_t length, const char *characters,
                 std::size_t count) {
     ISBN_parts parts{};
@@ -99,7 +115,7 @@ void write_ISBN(scan_state &state, const char *token, std::size_t length, const 
         return;
     }
     case ISBN_placement::not_placed:
-        write_token(state, token, length, characters, count);
+        write_unplaced(state, token, length, characters, count);
         return;
     case ISBN_placement::ask_the_walk:
         break;
@@ -111,10 +127,11 @@ void write_ISBN(scan_state &state, const char *token, std::size_t length, const 
                           "ISBN-13 must begin with either 978 or 979: ``%.13s''", characters);
             report_warning(line_at(state, token), message);
         }
-        write_token(state, token, length, characters, count);
+        write_token(state, token, length, token, length);
         return;
     }
-    // A lone candidate's form is at most 17 bytes, so these hold any result of the walk.
+    // A lone candidate's form is at most 17 bytes, so these hold any result of the walk, which
+    // leaves a candidate that no row places as it was.
     constexpr std::size_t WALK_SIZE = 32;
     char text[WALK_SIZE];
     char scratch[WALK_SIZE];
@@ -124,7 +141,11 @@ void write_ISBN(scan_state &state, const char *token, std::size_t length, const 
         hyphenate_ISBN_10(text, scratch, WALK_SIZE);
     else
         hyphenate_ISBN_13(text, scratch, WALK_SIZE);
-    write_token(state, token, length, text, std::strlen(text));
+    std::size_t text_length = std::strlen(text);
+    if (text_length == count)
+        write_unplaced(state, token, length, characters, count);
+    else
+        write_token(state, token, length, text, text_length);
 }
 
 // Checks one collected token, given the first ISBN characters of its hyphen-free text (up to

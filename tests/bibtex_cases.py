@@ -59,12 +59,18 @@ CASES = [
          b"@book{k, isbn = {978-0-201-63361-0}, isbn = {9789999900003x}, isbn = {978-0-201-63361-0}}\n"),
     # Malformed entries: one warning naming the line where the entry starts; the rest of the
     # file is still filtered.
-    case("missing closing brace", b"@book{a,\n  title = {Open,\n  isbn = {%s}\n\n@book{b, isbn = {%s}}\n" % (GOOD, GOOD),
-         b"@book{a,\n  title = {Open,\n  isbn = {%s}\n\n@book{b, isbn = {0-201-63361-2}}\n" % GOOD,
+    # Malformed entries: one warning naming the line where the entry starts; the rest of the
+    # file is still filtered. An entry whose values close but which does not is followed, at the
+    # next line that starts with '@', by the next entry.
+    case("missing closing brace", b"@book{a,\n  title = {Open},\n  isbn = {%s}\n\n@book{b, isbn = {%s}}\n" % (GOOD, GOOD),
+         b"@book{a,\n  title = {Open},\n  isbn = {0-201-63361-2}\n\n@book{b, isbn = {0-201-63361-2}}\n",
          b"-:1:BibTeX entry not closed before the entry on line 5.\n"),
+    # A value whose braces or quotes never close holds the rest of the input, as BibTeX reads
+    # it: an '@' in it is text, and the input ends inside the entry.
+    case("value never closed", b"@book{a,\n  title = {Open,\n  isbn = {%s}\n\n@book{b, isbn = {%s}}\n" % (GOOD, GOOD),
+         stderr=b"-:1:BibTeX entry not closed at the end of the input.\n"),
     case("unterminated quote", b"@book{a, title = \"Open,\n  isbn = {%s},\n  @book{b, isbn = {%s}}\n" % (GOOD, GOOD),
-         b"@book{a, title = \"Open,\n  isbn = {%s},\n  @book{b, isbn = {0-201-63361-2}}\n" % GOOD,
-         b"-:1:BibTeX entry not closed before the entry on line 3.\n"),
+         stderr=b"-:1:BibTeX entry not closed at the end of the input.\n"),
     case("field without =", b"x\n@book{a,\n  isbn {%s},\n  isbn = {%s}}\n@book{b, isbn = {%s}}\n" % (GOOD, GOOD, GOOD),
          b"x\n@book{a,\n  isbn {%s},\n  isbn = {%s}}\n@book{b, isbn = {0-201-63361-2}}\n" % (GOOD, GOOD),
          b"-:2:BibTeX entry not understood on line 3 (expected \"=\" after the field name), copied as it is"
@@ -83,10 +89,48 @@ CASES = [
     case("input ends inside an entry", b"@book{a, isbn = {%s}, note = {open\n" % GOOD,
          b"@book{a, isbn = {0-201-63361-2}, note = {open\n",
          b"-:1:BibTeX entry not closed at the end of the input.\n"),
-    case("warning order", b"@book{a, isbn = {%s}}\n@book{b,\n isbn = {%s},\n title = {\n@book{c, isbn = {%s}}\n" % (BAD, BAD, BAD),
+    case("warning order", b"@book{a, isbn = {%s}}\n@book{b,\n isbn = {%s},\n title = {x}\n@book{c, isbn = {%s}}\n" % (BAD, BAD, BAD),
          stderr=b"-:1:" + BAD_WARNING + b"\n-:3:" + BAD_WARNING + b"\n"
          b"-:2:BibTeX entry not closed before the entry on line 5.\n-:5:" + BAD_WARNING + b"\n"),
     case("no entries", b"plain 0201633612 text\n\x00\xff 978-0-201-63361-2\n"),
     case("empty input", b""),
     case("last line without newline", b"@book{a, isbn = {%s}}" % GOOD, b"@book{a, isbn = {0-201-63361-2}}"),
+    # As BibTeX reads it. Keys end only at a ',', a blank or the entry's closing brace, so they
+    # hold parentheses, quotes, '=', '#' and '{'; an empty key is a key.
+    case("keys as BibTeX reads them", b"@book{Lewis:1912_21_(N.S.),\n  isbn = {%s}}\n@book{(graf)66:_resur, isbn = {%s}}\n"
+         b"@book{Hart+al:1968_SSC-4(2), isbn = {%s}}\n@book{a=\"b\"#{c, isbn = {%s}}\n@book{, isbn = {%s}}\n"
+         b"@book(k(1)), isbn = {%s})\n" % ((GOOD,) * 6), hyphenated(b"@book{Lewis:1912_21_(N.S.),\n  isbn = {%s}}\n"
+         b"@book{(graf)66:_resur, isbn = {%s}}\n@book{Hart+al:1968_SSC-4(2), isbn = {%s}}\n@book{a=\"b\"#{c, isbn = {%s}}\n"
+         b"@book{, isbn = {%s}}\n@book(k(1)), isbn = {%s})\n" % ((GOOD,) * 6))),
+    # An '@' inside a value is text, at the start of a line too, in braces and in quotes.
+    case("@ at a line start in a braced value", b"@book{k, abstract = {we use\n@misc entries\n}, isbn = {%s}}\n" % GOOD,
+         b"@book{k, abstract = {we use\n@misc entries\n}, isbn = {0-201-63361-2}}\n"),
+    case("an entry quoted in a braced value", b"@misc{k, note = {copied from elsewhere:\n@book{x, isbn = {%s}}\n}}\n" % GOOD),
+    case("@ at a line start in a quoted value", b"@book{k, abstract = \"we use\n@misc{entries}\n\", isbn = {%s}}\n" % GOOD,
+         b"@book{k, abstract = \"we use\n@misc{entries}\n\", isbn = {0-201-63361-2}}\n"),
+    case("an entry quoted in a quoted value", b"@misc{k, note = \"copied:\n@book{x, isbn = {%s}}\n\"}\n" % GOOD),
+    case("an entry quoted in a preamble", b"@preamble{ \"x\" # {\n@book{x, isbn = {%s}}\n} }\n" % GOOD),
+    # BibTeX passes over the word @comment and reads on: an entry after it is an entry, and no
+    # warning comes from the braces around it.
+    case("@comment", b"@comment{\n@book{k, isbn = {%s}}\n}\n@Comment{jabref-meta: isbn = {%s};}\n" % (GOOD, GOOD),
+         b"@comment{\n@book{k, isbn = {0-201-63361-2}}\n}\n@Comment{jabref-meta: isbn = {%s};}\n" % GOOD),
+    # Entries that BibTeX rejects: a warning naming their line, and copied as they are.
+    case("a key with a blank", b"@book{my key, isbn = {%s}}\n" % GOOD,
+         stderr=b"-:1:BibTeX entry not understood on line 1 (expected \",\" after the key), copied as it is up to"
+         b" the next line that starts with @.\n"),
+    case("an empty field", b"@book{k,, isbn = {%s}}\n" % GOOD,
+         stderr=b"-:1:BibTeX entry not understood on line 1 (expected a field name), copied as it is up to the"
+         b" next line that starts with @.\n"),
+    case("a field name that starts with a digit", b"@book{k,\n  13isbn = {%s}}\n" % GOOD,
+         stderr=b"-:1:BibTeX entry not understood on line 2 (expected a field name), copied as it is up to the"
+         b" next line that starts with @.\n"),
+    case("a number value that goes on with letters", b"@book{k, edition = 2nd, isbn = {%s}}\n" % GOOD,
+         stderr=b"-:1:BibTeX entry not understood on line 1 (expected \",\" or the end of the entry), copied as it"
+         b" is up to the next line that starts with @.\n"),
+    # A valid ISBN that no range places is written as it came, with a warning in an ISBN field.
+    case("valid but placed by no range", b"@book{k,\n  isbn = {979-8-89176-195-7},\n  isbn = {99-0628213-4},\n"
+         b"  isbn = {9798891761957},\n  note = {979-8-89176-195-7},\n}\n",
+         stderr=b"-:2:valid ISBN [9798891761957] is in no range of the table; --ranges with a current export may place it.\n"
+         b"-:3:valid ISBN [9906282134] is in no range of the table; --ranges with a current export may place it.\n"
+         b"-:4:valid ISBN [9798891761957] is in no range of the table; --ranges with a current export may place it.\n"),
 ]

@@ -11,7 +11,7 @@ for message in "invalid ISBN\\\\-10 value" "invalid ISBN\\\\-13 value" "must beg
                "Write error on standard output" "Read error on standard input" \
                "Out of memory for an input line" "Out of string memory" "Input file is output file" \
                "BibTeX entry not closed before the entry" "BibTeX entry not understood" \
-               "BibTeX entry not closed at the end of the input" "would be written as" \
+               "BibTeX entry not closed at the end of the input" "would be written as" "is in no range of the table" \
                "not a regular file" "cannot make a file in" "cannot write the new content" \
                "changed while it was read, left as it was" "cannot replace it" \
                "in\\\\-place and \\\\-\\\\-check cannot be used together" "in\\\\-place needs a file"; do

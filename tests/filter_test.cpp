@@ -143,11 +143,16 @@ TEST(FilterText, ValidISBNsAreHyphenatedFromTheTable) {
         {"0201633612-", "0-201-63361-2", ""},
         {"978-0-201-63361-0", "978-0-201-63361-0", ""},
         {"{9791000000008}", "{979-10-00-00000-8}", ""},
-        // Valid, but placed by no row: written without hyphens, with no warning.
-        {"6-5123-4567-3", "6512345673", ""},
+        // Valid, but placed by no row: written as it came, hyphens and all, with no warning
+        // (a range newer than the table may place them so); the 16-byte rule still applies.
+        {"6-5123-4567-3", "6-5123-4567-3", ""},
         {"9798000000007", "9798000000007", ""},
+        {"979-8-89176-195-7", "979-8-89176-195-7", ""},
         {"8730007798", "8730007798", ""},
+        {"9789-99-9900-003", "978-9-99-9900-003", ""},
         {"4000201633614", "4000201633614",
+         "-:0:ISBN-13 must begin with either 978 or 979: ``4000201633614''.\n"},
+        {"400-0201633614", "400-0201633614",
          "-:0:ISBN-13 must begin with either 978 or 979: ``4000201633614''.\n"},
     };
     for (const auto &c : cases)

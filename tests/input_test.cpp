@@ -151,13 +151,13 @@ TEST(InputLoop, ReadErrorLeavesAPrefixAndNoInventedWarning) {
 TEST(InputLoop, BibTeXStateCarriesAcrossBlocks) {
     const std::string bib = "@book{a,\n  isbn =\n {0201633612\n 9780201633610},\n  note = \"{\"}\n"
                             "0201633612\",\n  isbn = \"0201633613\" # {0201633612}}\n"
-                            "@book{b, title = {open\n  isbn = {0201633612}\n@misc\n(c, isbn = "
-                            "{0201633612},\n  note = {x}";
+                            "@book{b, title = {closed},\n  isbn = {0201633612}\n@misc\n(c, isbn = "
+                            "{0201633612},\n  note = {x\n@book{d, isbn = {0201633612}}";
     run_result whole = run_script(bib, {}, BIBTEX);
     EXPECT_EQ(whole.out, "@book{a,\n  isbn =\n {0-201-63361-2\n 978-0-201-63361-0},\n  note = "
                          "\"{\"}\n0201633612\",\n  isbn = \"0201633613\" # {0-201-63361-2}}\n"
-                         "@book{b, title = {open\n  isbn = {0201633612}\n@misc\n(c, isbn = "
-                         "{0-201-63361-2},\n  note = {x}");
+                         "@book{b, title = {closed},\n  isbn = {0-201-63361-2}\n@misc\n(c, isbn = "
+                         "{0-201-63361-2},\n  note = {x\n@book{d, isbn = {0201633612}}");
     EXPECT_EQ(whole.err, "-:7:invalid ISBN-10 value [0201633613].\n"
                          "-:8:BibTeX entry not closed before the entry on line 10.\n"
                          "-:10:BibTeX entry not closed at the end of the input.\n");

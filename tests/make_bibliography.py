@@ -119,8 +119,13 @@ for n in range(1, 301):
     out.append(rng.choice(styles)(n))
     out.append("\n" if rng.random() < 0.9 else "\n% page 12-34, 2021-12-26\n\n")
     if n == 150:
-        out.append("@book{unclosed150,\n  title = {An entry whose title never closes,\n"
+        # Its values close, the entry does not: the next line that starts with '@' begins the
+        # next entry.
+        out.append("@book{unclosed150,\n  title = {An entry that never closes},\n"
                    f"  isbn = {{{isbn()}}},\n\n")
 out.append("@Comment{jabref-meta: databaseType:bibtex;}\n")
+# A value that never closes holds the rest of the input, as BibTeX reads it.
+out.append(f"@book{{unclosed301,\n  title = {{A title that never closes,\n  isbn = {{{isbn()}}},\n\n"
+           "@book{inside301, isbn = {0201633612}}\n")
 with open(sys.argv[1], "w", encoding="utf-8", newline="") as f:
     f.write("".join(out))

@@ -61,22 +61,23 @@ void warn(plain_result &result, std::int64_t line, const std::string &message) {
     result.err += "-:" + std::to_string(line) + ":" + message + ".\n";
 }
 
-// What a valid candidate of 10 or 13 characters is written as.
+// The hyphenated form of a valid candidate of 10 or 13 characters, or "" where no row places it
+// (then the token is written as it came).
 std::string hyphenated(plain_result &result, std::int64_t line, const std::string &t) {
     if (t.size() == 10) {
         const ISBN_range_row *row = walk(t, ISBN_rows::prefix_978);
-        return row == nullptr ? t : split_by_row(*row, t);
+        return row == nullptr ? "" : split_by_row(*row, t);
     }
     std::string prefix = t.substr(0, 3);
     std::string body = t.substr(3);
     if (prefix == "978" || prefix == "979") {
         const ISBN_range_row *row =
             walk(body, prefix == "978" ? ISBN_rows::prefix_978 : ISBN_rows::prefix_979);
-        return row == nullptr ? t : prefix + "-" + split_by_row(*row, body);
+        return row == nullptr ? "" : prefix + "-" + split_by_row(*row, body);
     }
     if (walk(body, ISBN_rows::all) != nullptr)
         warn(result, line, "ISBN-13 must begin with either 978 or 979: ``" + t + "''");
-    return t;
+    return "";
 }
 
 // A 16-byte text that starts with 978 or 979 without a hyphen after it gets one there.
@@ -119,7 +120,8 @@ void filter_line(plain_result &result, std::int64_t line, std::string_view text)
             result.out += written(token);
             continue;
         }
-        result.out += written(hyphenated(result, line, characters));
+        std::string form = hyphenated(result, line, characters);
+        result.out += written(form.empty() ? token : form);
     }
 }
 
