@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 #include <unistd.h>
@@ -72,7 +73,11 @@ void load_ranges(const char *path) {
     std::string fault = read_range_message(path, message);
     if (!fault.empty())
         report_fatal(fault.c_str());
-    ISBN_load_range_message(message);
+    try {
+        ISBN_load_range_message(message);
+    } catch (const std::bad_alloc &) {
+        report_fatal((std::string(path) + ": out of memory while loading it").c_str());
+    }
 }
 
 // Ends the run before anything is touched, with status 2.

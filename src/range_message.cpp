@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <expat.h>
 #include <initializer_list>
+#include <new>
+#include <set>
 
 namespace {
 
@@ -28,29 +31,43 @@ struct raw_group {
     std::vector<raw_rule> rules;
 };
 
-// What the XML handlers collect: the path of open elements, the text of the innermost, and the
-// groups and date found so far. The first fault stops the parser.
+// What the XML handlers collect: the path of open elements, the text of the innermost, the group
+// being read, and the date and groups found so far. Each group is checked as it closes, and the
+// first fault stops the parser, so that neither a hostile file's size nor its number of groups
+// costs more than one group's rules and the table's rows.
 struct collector {
     XML_Parser parser = nullptr;
     std::vector<std::string> path;
     std::string text;
     std::string root;
     std::string date;
-    std::vector<raw_group> groups;
+    raw_group group;
+    std::size_t groups = 0;
+    std::size_t rows = 0;
+    // The groups so far, as PREFIX-DIGITS, none of them a prefix of another: a new group's own
+    // prefixes are looked up, and the first group at or after it in order is the only one that
+    // may start with it.
+    std::set<std::string> seen;
+    range_message *message = nullptr;
     std::string fault;
 
+    // Stops with a fault that names the line where the parser stands.
     void stop(const std::string &what) {
+        stop_with("line " + std::to_string(XML_GetCurrentLineNumber(parser)) + ": " + what);
+    }
+
+    void stop_with(const std::string &what) {
         if (fault.empty())
-            fault = "line " + std::to_string(XML_GetCurrentLineNumber(parser)) + ": " + what;
+            fault = what;
         XML_StopParser(parser, XML_FALSE);
     }
 
     // Whether the open elements are exactly ISBNRangeMessage/RegistrationGroups/Group and then
     // these names, innermost last: only there does the export define its groups.
     bool in_group(std::initializer_list<const char *> names) const {
-        static const char *const group[] = {"ISBNRangeMessage", "RegistrationGroups", "Group"};
+        static const char *const outer[] = {"ISBNRangeMessage", "RegistrationGroups", "Group"};
         return path.size() == 3 + names.size() &&
-               std::equal(std::begin(group), std::end(group), path.begin()) &&
+               std::equal(std::begin(outer), std::end(outer), path.begin()) &&
                std::equal(names.begin(), names.end(), path.begin() + 3);
     }
 };
@@ -62,9 +79,44 @@ void on_start(void *data, const XML_Char *name, const XML_Char **) {
     c.path.emplace_back(name);
     c.text.clear();
     if (c.in_group({}))
-        c.groups.emplace_back();
+        c.group = raw_group{};
     else if (c.in_group({"Rules", "Rule"}))
-        c.groups.back().rules.emplace_back();
+        c.group.rules.emplace_back();
+}
+
+std::string convert_group(const raw_group &raw, range_group &group);
+
+// A group that closes is checked, against the groups before it too, and kept.
+void take_group(collector &c) {
+    c.groups += 1;
+    range_group group;
+    std::string fault = convert_group(c.group, group);
+    if (!fault.empty()) {
+        c.stop_with(fault);
+        return;
+    }
+    std::string full = group.prefix + "-" + group.digits;
+    for (std::size_t size = group.prefix.size() + 2; size <= full.size(); ++size) {
+        if (c.seen.count(full.substr(0, size)) != 0) {
+            c.stop_with("group " + full.substr(0, size) +
+                        (size == full.size() ? " appears twice" : " is a prefix of group " + full));
+            return;
+        }
+    }
+    auto after = c.seen.lower_bound(full);
+    if (after != c.seen.end() && after->compare(0, full.size(), full) == 0) {
+        c.stop_with("group " + full + " is a prefix of group " + *after);
+        return;
+    }
+    c.seen.insert(full);
+    c.rows += group.ranges.size();
+    if (c.rows > ISBN_RANGE_MAX) {
+        c.stop_with("group " + full + ": more ranges than the table's " +
+                    std::to_string(ISBN_RANGE_MAX) + " rows");
+        return;
+    }
+    if (!group.ranges.empty())
+        c.message->groups.push_back(std::move(group));
 }
 
 void on_end(void *data, const XML_Char *) {
@@ -74,14 +126,16 @@ void on_end(void *data, const XML_Char *) {
     value.erase(value.find_last_not_of(" \t\r\n") + 1);
     if (c.path.size() == 2 && c.path.back() == "MessageDate")
         c.date = value;
+    else if (c.in_group({}))
+        take_group(c);
     else if (c.in_group({"Prefix"}))
-        c.groups.back().prefix = value;
+        c.group.prefix = value;
     else if (c.in_group({"Agency"}))
-        c.groups.back().agency = value;
+        c.group.agency = value;
     else if (c.in_group({"Rules", "Rule", "Range"}))
-        c.groups.back().rules.back().range = value;
+        c.group.rules.back().range = value;
     else if (c.in_group({"Rules", "Rule", "Length"}))
-        c.groups.back().rules.back().length = value;
+        c.group.rules.back().length = value;
     c.path.pop_back();
     c.text.clear();
 }
@@ -153,9 +207,15 @@ std::string convert_group(const raw_group &raw, range_group &group) {
 
 } // namespace
 
-std::string parse_range_message(const char *text, std::size_t length, const std::string &name,
-                                range_message &message) {
+namespace {
+
+// Parses the export that next gives in pieces: next(piece, size) fills piece with up to size
+// bytes and returns how many, 0 at its end, or -1 with fault set when the source fails.
+template <typename Source>
+std::string parse_pieces(Source next, const std::string &name, range_message &message) {
+    message = range_message{};
     collector c;
+    c.message = &message;
     c.parser = XML_ParserCreate(nullptr);
     if (c.parser == nullptr)
         return name + ": out of memory for the XML parser";
@@ -164,79 +224,86 @@ std::string parse_range_message(const char *text, std::size_t length, const std:
     XML_SetCharacterDataHandler(c.parser, on_text);
     XML_SetStartDoctypeDeclHandler(c.parser, on_doctype);
     XML_SetEntityDeclHandler(c.parser, on_entity);
-    // Parsed in pieces that an int can count.
     XML_Status status = XML_STATUS_OK;
-    for (std::size_t done = 0; status == XML_STATUS_OK;) {
-        std::size_t piece = std::min<std::size_t>(length - done, 1 << 20);
-        bool last = done + piece == length;
-        status = XML_Parse(c.parser, text + done, static_cast<int>(piece), last);
-        done += piece;
-        if (last)
+    std::string source_fault;
+    // Pieces of 1 MiB: expat scans an unfinished token again with each piece, so that one
+    // token as long as a hostile file (a comment of 16 MiB) costs time with the number of pieces.
+    std::vector<char> piece(std::size_t{1} << 20);
+    for (;;) {
+        long got = next(piece.data(), piece.size(), source_fault);
+        if (got < 0)
+            break;
+        status = XML_Parse(c.parser, piece.data(), static_cast<int>(got), got == 0);
+        if (status != XML_STATUS_OK || got == 0)
             break;
     }
     std::string xml_fault;
-    if (status != XML_STATUS_OK && c.fault.empty())
+    if (source_fault.empty() && status != XML_STATUS_OK && c.fault.empty())
         xml_fault = "line " + std::to_string(XML_GetCurrentLineNumber(c.parser)) + ", column " +
                     std::to_string(XML_GetCurrentColumnNumber(c.parser)) +
                     ": not well-formed XML (" + XML_ErrorString(XML_GetErrorCode(c.parser)) + ")";
     XML_ParserFree(c.parser);
-    if (!c.fault.empty())
-        return name + ": " + c.fault;
-    if (!xml_fault.empty())
-        return name + ": " + xml_fault;
+    for (const std::string &fault : {source_fault, c.fault, xml_fault})
+        if (!fault.empty()) {
+            message = range_message{};
+            return name + ": " + fault;
+        }
     if (c.root != "ISBNRangeMessage")
         return name + ": not an ISBNRangeMessage (its document element is <" + c.root + ">)";
-    if (c.groups.empty())
+    if (c.groups == 0)
         return name + ": no registration groups";
-
-    message = range_message{};
     message.date = c.date;
-    std::size_t rows = 0;
-    std::vector<range_group> seen;
-    for (const raw_group &raw : c.groups) {
-        range_group group;
-        std::string fault = convert_group(raw, group);
-        if (!fault.empty())
-            return name + ": " + fault;
-        for (const range_group &other : seen) {
-            if (other.prefix != group.prefix)
-                continue;
-            const std::string &shorter =
-                other.digits.size() <= group.digits.size() ? other.digits : group.digits;
-            const std::string &longer =
-                other.digits.size() <= group.digits.size() ? group.digits : other.digits;
-            if (longer.compare(0, shorter.size(), shorter) == 0)
-                return name + ": group " + group.prefix + "-" + shorter +
-                       (shorter == longer ? " appears twice"
-                                          : " is a prefix of group " + group.prefix + "-" + longer);
-        }
-        rows += group.ranges.size();
-        seen.push_back(group);
-        if (!group.ranges.empty())
-            message.groups.push_back(std::move(group));
-    }
-    if (rows > ISBN_RANGE_MAX)
-        return name + ": " + std::to_string(rows) + " ranges do not fit the table's " +
-               std::to_string(ISBN_RANGE_MAX) + " rows";
     if (message.groups.empty())
         return name + ": no registration group has an assigned range";
     return "";
 }
 
+} // namespace
+
+std::string parse_range_message(const char *text, std::size_t length, const std::string &name,
+                                range_message &message) {
+    std::size_t done = 0;
+    return parse_pieces(
+        [&](char *piece, std::size_t size, std::string &) {
+            std::size_t count = std::min(size, length - done);
+            std::memcpy(piece, text + done, count);
+            done += count;
+            return static_cast<long>(count);
+        },
+        name, message);
+}
+
 // Read with stdio, not a C++ stream: the streams would bring the C++ locale machinery into the
-// program and its start-up.
+// program and its start-up. The file is parsed as it is read, so memory never grows with its
+// size; one larger than RANGE_MESSAGE_MAX (a device without end, say) is refused there, and
+// running out of memory anyway is a fault of the file like any other, never an abort.
 std::string read_range_message(const std::string &path, range_message &message) {
     std::FILE *file = std::fopen(path.c_str(), "rb");
     if (file == nullptr)
         return path + ": " + std::strerror(errno);
-    std::string text;
-    char chunk[65536];
-    std::size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        text.append(chunk, got);
-    int error = std::ferror(file) ? errno : 0;
+    std::size_t total = 0;
+    std::string fault;
+    try {
+        fault = parse_pieces(
+            [&](char *piece, std::size_t size, std::string &source_fault) {
+                std::size_t got = std::fread(piece, 1, size, file);
+                if (got == 0 && std::ferror(file)) {
+                    source_fault = std::strerror(errno);
+                    return -1L;
+                }
+                total += got;
+                if (total > RANGE_MESSAGE_MAX) {
+                    source_fault = "larger than " + std::to_string(RANGE_MESSAGE_MAX >> 20) +
+                                   " MiB, far more than a range export";
+                    return -1L;
+                }
+                return static_cast<long>(got);
+            },
+            path, message);
+    } catch (const std::bad_alloc &) {
+        message = range_message{};
+        fault = path + ": out of memory while reading it";
+    }
     std::fclose(file);
-    if (error != 0)
-        return path + ": " + std::strerror(error);
-    return parse_range_message(text.data(), text.size(), path, message);
+    return fault;
 }

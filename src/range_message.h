@@ -29,5 +29,9 @@ struct range_message {
 std::string parse_range_message(const char *text, std::size_t length, const std::string &name,
                                 range_message &message);
 
-// The same for the file at path.
+// The largest export read: many times a real one (about 200 KB).
+constexpr std::size_t RANGE_MESSAGE_MAX = std::size_t{16} << 20;
+
+// The same for the file at path. A file larger than RANGE_MESSAGE_MAX (a device or a pipe: what
+// it gives beyond that) is refused as too large, and memory that runs out is a fault too.
 std::string read_range_message(const std::string &path, range_message &message);
