@@ -1,8 +1,9 @@
 // The input loop and the output layer, built with tiny blocks and buffers. The fuzzer's bytes
 // choose the mode, the size of each read, an error (EINTR, EAGAIN or EIO) at one read, whether
-// the output goes into a regular file (from which offset), and the input. Without EIO the
-// output and warnings are those of the whole input; with it, the run ends with the read error
-// after a prefix of them, and no warning is invented.
+// the output goes into a regular file (from which offset), whether each write is cut short to a
+// chosen size and some fail with EINTR or EAGAIN (as a non-blocking pipe does), and the input.
+// Without EIO the output and warnings are those of the whole input; with it, the run ends with
+// the read error after a prefix of them, and no warning is invented.
 
 #include "bibtex.h"
 #include "diagnostics.h"
@@ -93,6 +94,75 @@ std::string run_into_file(std::string_view input, bool bibtex, std::size_t lead)
     return written;
 }
 
+// Reads descriptor to its end.
+std::string read_to_end(int descriptor) {
+    std::string text;
+    char chunk[4096];
+    ssize_t got = 0;
+    while ((got = read(descriptor, chunk, sizeof chunk)) > 0)
+        text.append(chunk, static_cast<std::size_t>(got));
+    return text;
+}
+
+// The script of writes: each takes at most a chosen number of bytes, and with errors every
+// third fails with EINTR or EAGAIN before anything is taken.
+std::string written_by_script;
+std::size_t write_count;
+bool write_errors;
+
+ssize_t scripted_writev(int, const iovec *pieces, int count) {
+    std::size_t call = write_count++;
+    if (write_errors && call % 3 == 1) {
+        errno = call % 2 == 0 ? EINTR : EAGAIN;
+        return -1;
+    }
+    std::size_t limit = 1 + read_sizes[(call + 3) % 8] % 40;
+    std::size_t done = 0;
+    for (int i = 0; i < count && done < limit; ++i) {
+        std::size_t take = std::min(pieces[i].iov_len, limit - done);
+        written_by_script.append(static_cast<const char *>(pieces[i].iov_base), take);
+        done += take;
+    }
+    return static_cast<ssize_t>(done);
+}
+
+// Runs the loop in a child whose output goes through the scripted writes, to a descriptor that
+// is a regular file (lead bytes into it, so that the writes end on boundaries in the file) or
+// not; returns what the writes took.
+std::string run_with_writes(std::string_view input, bool bibtex, bool regular, std::size_t lead) {
+    int ends[2];
+    if (pipe(ends) != 0)
+        fuzz_failure("no pipe\n");
+    pid_t child = fork();
+    if (child == 0) {
+        close(ends[0]);
+        int descriptor = regular ? memfd_create("output", 0) : open("/dev/null", O_WRONLY);
+        std::string before(lead, 'h');
+        if (regular && write(descriptor, before.data(), lead) != static_cast<ssize_t>(lead))
+            _exit(2);
+        write_count = 0;
+        start_output(descriptor, scripted_writev);
+        run(input, bibtex);
+        finish_output();
+        for (std::size_t sent = 0; sent < written_by_script.size();) {
+            ssize_t n =
+                write(ends[1], written_by_script.data() + sent, written_by_script.size() - sent);
+            if (n <= 0)
+                _exit(3);
+            sent += static_cast<std::size_t>(n);
+        }
+        _exit(0);
+    }
+    close(ends[1]);
+    std::string written = read_to_end(ends[0]);
+    close(ends[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        fuzz_failure("a run with scripted writes failed\n");
+    return written;
+}
+
 bool starts(std::string_view whole, std::string_view part) {
     return whole.substr(0, part.size()) == part;
 }
@@ -150,6 +220,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     captured_stdout.clear();
     captured_stderr.clear();
+    if (error != EIO && (data[1] & 0x40) != 0) {
+        write_errors = (data[1] & 0x80) != 0;
+        if (run_with_writes(input, bibtex, (data[0] & 8) != 0, data[0] >> 4) != expected_out)
+            fuzz_failure("the output written in short writes differs from the whole input's\n");
+        return 0;
+    }
     if (error != EIO && (data[0] & 8) != 0) {
         if (run_into_file(input, bibtex, data[0] >> 4) != expected_out)
             fuzz_failure("the output written into a file differs from the whole input's\n");
@@ -177,11 +253,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         _exit(0);
     }
     close(ends[1]);
-    std::string message;
-    char chunk[4096];
-    ssize_t got = 0;
-    while ((got = read(ends[0], chunk, sizeof chunk)) > 0)
-        message.append(chunk, static_cast<std::size_t>(got));
+    std::string message = read_to_end(ends[0]);
     close(ends[0]);
     int status = 0;
     waitpid(child, &status, 0);

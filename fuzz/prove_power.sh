@@ -33,6 +33,11 @@ faults=(
   "the BibTeX state lost between blocks|bibtex|src/bibtex.cpp|s/block_scan scan{input_parser,/input_parser = parser{}; block_scan scan{input_parser,/"
   "a quoted ISBN value over two reads loses its field|bibtex|src/bibtex.cpp|/const char \*value_start = nullptr;/{n;s/ || state.at == where::quoted//}"
   "a quoted ISBN value over two reads loses its field (one read per line)|test:e2e.bibtex_cases|src/bibtex.cpp|/const char \*value_start = nullptr;/{n;s/ || state.at == where::quoted//}"
+  "an ISBN field named isbn alone never filtered|bibtex|src/bibtex.cpp|s/for (const char \*p = begin; end - p >= 4; ++p)/for (const char *p = begin; end - p > 4; ++p)/"
+  "an @ at a line start inside a value taken for a new entry|bibtex|src/bibtex.cpp|s/static constexpr char braced\[4\] = {'{', '}', '}', '}'};/static constexpr char braced[4] = {'{', '}', '@', '}'};/;s/    if (\*q == '{') {/    if (*q == '@' \&\& opens_entry_line(scan, q)) { value_start = nullptr; not_closed(scan, q); return q; }\n    if (*q == '{') {/"
+  "a write cut short goes on one byte early|input|src/output.cpp|s/piece->iov_base = static_cast<char \*>(piece->iov_base) + done;/piece->iov_base = static_cast<char *>(piece->iov_base) + done - (done > 1);/"
+  "a mark at the very start of a line's search not seen|filter|src/filter.cpp|s/const char \*mark = find_url_mark(from, search_end);/const char *mark = find_url_mark(from + (from < search_end), search_end);/"
+  "a mark at the very start of a line's search not seen (stdin table)|test:e2e.command_line_cases|src/filter.cpp|s/const char \*mark = find_url_mark(from, search_end);/const char *mark = find_url_mark(from + (from < search_end), search_end);/"
   "the last newline of a read skipped before a read error|test:faults|src/input.cpp|s/find_last_newline(fresh, buffer + held);/find_last_newline(fresh, buffer + held - 1);/"
   "an output opened over its own input taken for one that follows it|test:faults|src/input.cpp|s/ || output_at < in.st_size ||/ ||/"
 )
@@ -53,7 +58,11 @@ for fault in "${faults[@]}"; do
   fi
   if [[ "$target" == test:* ]]; then
     test=${target#test:}
-    (cd "$tree" && cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null && cmake --build build -j"${JOBS:-2}" --target orvane >/dev/null 2>&1)
+    if ! (cd "$tree" && cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null 2>&1 &&
+          cmake --build build -j"${JOBS:-2}" --target orvane >/dev/null 2>&1); then
+      echo "NOT BUILT: $name (the tree with the fault does not build)"
+      continue
+    fi
     if (cd "$tree" && ctest --test-dir build -R "^$test\$" >"$root/log" 2>&1); then
       echo "MISSED: $name ($test)"
     else
@@ -62,8 +71,12 @@ for fault in "${faults[@]}"; do
     fi
     continue
   fi
-  (cd "$tree" && CC=clang CXX=clang++ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-     -DORVANE_FUZZ=ON -DORVANE_TESTS=OFF >/dev/null && cmake --build build -j"${JOBS:-2}" --target "fuzz_$target" >/dev/null 2>&1)
+  if ! (cd "$tree" && CC=clang CXX=clang++ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+          -DORVANE_FUZZ=ON -DORVANE_TESTS=OFF >/dev/null 2>&1 &&
+        cmake --build build -j"${JOBS:-2}" --target "fuzz_$target" >/dev/null 2>&1); then
+    echo "NOT BUILT: $name (the tree with the fault does not build)"
+    continue
+  fi
   corpus=$root/corpus && rm -rf "$corpus" && cp -r "fuzz/corpus/$target" "$corpus"
   start=$(date +%s.%N)
   if "$tree/build/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=8192 -len_control=0 \

@@ -46,6 +46,7 @@ bool holds_spans = false;    // a piece refers to bytes that write_output_span d
 // Where the pieces go: the standard stream, while standard output is a terminal (and until
 // start_output is called), or the descriptor (none: -1).
 int destination = STDOUT_FILENO;
+write_function write_pieces_out = writev;
 bool interactive = true;
 int failure = 0; // the error number of the write that failed
 
@@ -94,7 +95,7 @@ void write_pieces(iovec *piece, int count) {
         return;
     }
     while (count != 0) {
-        ssize_t written = writev(destination, piece, count);
+        ssize_t written = write_pieces_out(destination, piece, count);
         if (written < 0) {
             if (try_again(destination, POLLOUT))
                 continue;
@@ -184,8 +185,9 @@ void add_span(const char *bytes, std::size_t count) {
 
 } // namespace
 
-void start_output(int descriptor) {
+void start_output(int descriptor, write_function writer) {
     destination = descriptor;
+    write_pieces_out = writer;
     failure = 0;
     by_chunks = false;
     interactive = descriptor == STDOUT_FILENO && isatty(descriptor) != 0;

@@ -19,11 +19,17 @@
 #pragma once
 
 #include <cstddef>
+#include <sys/types.h>
+#include <sys/uio.h>
+
+// The system call that writes the text where it is not a terminal; tests put a writer of their
+// own in its place, to cut writes short or fail them.
+using write_function = ssize_t (*)(int descriptor, const iovec *pieces, int count);
 
 // Starts the text's output on descriptor (standard output, or a file being written), or, with
 // -1, discards it: nothing is written, and only the warnings go out. Everything from a former
 // destination must have been finished.
-void start_output(int descriptor);
+void start_output(int descriptor, write_function writer = writev);
 
 // Appends count bytes to the text; the caller may change them once this returns.
 void write_output(const char *bytes, std::size_t count);

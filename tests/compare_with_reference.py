@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Runs orvane and the line-by-line reference filter on small versions of the benchmark corpora
-and on the end-to-end fixtures, and fails unless both write the same bytes to standard output
-and standard error."""
+and on the end-to-end fixtures, and orvane --bibtex and the plain BibTeX reader on the same
+(and on every input of the BibTeX table), and fails unless both write the same bytes to
+standard output and standard error."""
 import glob
 import os
 import subprocess
@@ -15,16 +16,24 @@ with tempfile.TemporaryDirectory() as corpus:
                     "--scale", "0.002"], check=True)
     inputs = sorted(glob.glob(os.path.join(corpus, "*.txt")))
     inputs += sorted(glob.glob(os.path.join(source, "tests", "cases", "*", "input")))
+    sys.path.insert(0, os.path.join(source, "tests"))
+    import bibtex_cases  # noqa: E402
+    for number, (_, _, stdin, _, _, _) in enumerate(bibtex_cases.CASES):
+        path = os.path.join(corpus, f"bibtex-case-{number}.bib")
+        with open(path, "wb") as f:
+            f.write(stdin)
+        inputs.append(path)
     for path in inputs:
-        results = []
-        for program in (orvane, reference):
-            with open(path, "rb") as stdin:
-                results.append(subprocess.run([program], stdin=stdin, capture_output=True))
-        fast, plain = results
-        for name in ("stdout", "stderr", "returncode"):
-            if getattr(fast, name) != getattr(plain, name):
-                failed = True
-                print(f"{path}: {name} differs from the reference filter")
-        warnings = fast.stderr.count(b"\n")
-        print(f"{path}: {len(fast.stdout)} bytes out, {warnings} warnings")
+        for mode in ([], ["--bibtex"]):
+            results = []
+            for program in (orvane, reference):
+                with open(path, "rb") as stdin:
+                    results.append(subprocess.run([program, *mode], stdin=stdin, capture_output=True))
+            fast, plain = results
+            for name in ("stdout", "stderr", "returncode"):
+                if getattr(fast, name) != getattr(plain, name):
+                    failed = True
+                    print(f"{path} {mode}: {name} differs from the reference")
+            warnings = fast.stderr.count(b"\n")
+            print(f"{path} {mode}: {len(fast.stdout)} bytes out, {warnings} warnings")
 sys.exit(1 if failed else 0)

@@ -17,15 +17,10 @@ import termios
 import threading
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from expectations import expect, finish  # noqa: E402
+
 ORVANE = sys.argv[1]
-failures = 0
-
-
-def expect(condition, what):
-    global failures
-    if not condition:
-        failures += 1
-        print("FAILED:", what)
 
 
 def run(args, **kwargs):
@@ -236,5 +231,4 @@ if not os.environ.get("ORVANE_SANITIZED"):
     expect(peak < 1.1 * size + (8 << 20), f"long line: peak memory {peak >> 20} MiB for a {size >> 20} MiB line")
 print(f"one line of {size >> 20} MiB without a newline: peak memory {peak >> 20} MiB")
 
-print(f"{failures} failures")
-sys.exit(1 if failures else 0)
+finish()

@@ -14,20 +14,15 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from expectations import expect, finish  # noqa: E402
+
 ORVANE = os.path.abspath(sys.argv[1])
-failures = 0
 
 BIB = b"@book{a,\n  isbn = {0201633612},\n  note = {0201633612},\n  isbn = {0201633613},\n}\n"
 DONE = BIB.replace(b"isbn = {0201633612}", b"isbn = {0-201-63361-2}")
 OTHER = b"@book{b, isbn = {9780201896831}}\n"
 OTHER_DONE = b"@book{b, isbn = {978-0-201-89683-1}}\n"
-
-
-def expect(condition, what):
-    global failures
-    if not condition:
-        failures += 1
-        print("FAILED:", what)
 
 
 def write(path, data, mode=0o644):
@@ -161,5 +156,4 @@ with tempfile.TemporaryDirectory() as d:
         expect(read(huge) == original and read(os.path.join(d, "after.bib")) == OTHER and not leftovers(d),
                f"signal {number}: a file changed or a temporary file was left")
 
-print(f"{failures} failures")
-sys.exit(1 if failures else 0)
+finish()

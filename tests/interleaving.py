@@ -17,15 +17,10 @@ import sys
 import tempfile
 import termios
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from expectations import expect, finish  # noqa: E402
+
 ORVANE = sys.argv[1]
-failures = 0
-
-
-def expect(condition, what):
-    global failures
-    if not condition:
-        failures += 1
-        print("FAILED:", what)
 
 
 def read_all(descriptor):
@@ -123,5 +118,4 @@ for args, lines in (([], [(b"a 0201633612\n", b"a 0-201-63361-2\n", b""),
     process.stdin.close()
     process.wait()
 
-print(f"{failures} failures")
-sys.exit(1 if failures else 0)
+finish()

@@ -62,10 +62,16 @@ void warn(plain_result &result, std::int64_t line, const std::string &message) {
 }
 
 // The hyphenated form of a valid candidate of 10 or 13 characters, or "" where no row places it
-// (then the token is written as it came).
-std::string hyphenated(plain_result &result, std::int64_t line, const std::string &t) {
+// (then the token is written as it came, and in an ISBN field an ISBN gets a warning).
+std::string hyphenated(plain_result &result, std::int64_t line, const std::string &t,
+                       bool isbn_field) {
+    std::string unplaced = "valid ISBN [" + t +
+                           "] is in no range of the table; --ranges with a current export may "
+                           "place it";
     if (t.size() == 10) {
         const ISBN_range_row *row = walk(t, ISBN_rows::prefix_978);
+        if (row == nullptr && isbn_field)
+            warn(result, line, unplaced);
         return row == nullptr ? "" : split_by_row(*row, t);
     }
     std::string prefix = t.substr(0, 3);
@@ -73,6 +79,8 @@ std::string hyphenated(plain_result &result, std::int64_t line, const std::strin
     if (prefix == "978" || prefix == "979") {
         const ISBN_range_row *row =
             walk(body, prefix == "978" ? ISBN_rows::prefix_978 : ISBN_rows::prefix_979);
+        if (row == nullptr && isbn_field)
+            warn(result, line, unplaced);
         return row == nullptr ? "" : prefix + "-" + split_by_row(*row, body);
     }
     if (walk(body, ISBN_rows::all) != nullptr)
@@ -88,11 +96,10 @@ std::string written(const std::string &text) {
     return text;
 }
 
-void filter_line(plain_result &result, std::int64_t line, std::string_view text) {
-    if (text.find("://") != std::string_view::npos) {
-        result.out += text;
-        return;
-    }
+} // namespace
+
+void plain_filter_tokens(plain_result &result, std::int64_t line, std::string_view text,
+                         bool isbn_field) {
     std::size_t i = 0;
     while (i < text.size()) {
         if (!is_digit(text[i])) {
@@ -120,9 +127,18 @@ void filter_line(plain_result &result, std::int64_t line, std::string_view text)
             result.out += written(token);
             continue;
         }
-        std::string form = hyphenated(result, line, characters);
+        std::string form = hyphenated(result, line, characters, isbn_field);
         result.out += written(form.empty() ? token : form);
     }
+}
+
+namespace {
+
+void filter_line(plain_result &result, std::int64_t line, std::string_view text) {
+    if (text.find("://") != std::string_view::npos)
+        result.out += text;
+    else
+        plain_filter_tokens(result, line, text, false);
 }
 
 } // namespace

@@ -11,17 +11,12 @@ import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from expectations import expect, finish  # noqa: E402
+
 pre_commit, orvane, source = sys.argv[1:4]
 BIB = b"@book{gamma1994,\n  pages = {10023-10024},\n  isbn  = {0201633612},\n}\n"
 DONE = BIB.replace(b"0201633612", b"0-201-63361-2")
-failures = 0
-
-
-def expect(condition, what):
-    global failures
-    if not condition:
-        failures += 1
-        print("FAILED:", what)
 
 
 with tempfile.TemporaryDirectory() as work:
@@ -60,5 +55,4 @@ with tempfile.TemporaryDirectory() as work:
         expect(result.returncode == 0 and contents() == DONE,
                f"{name}, second run: {result.returncode} {result.stdout[-400:]!r} {result.stderr[-400:]!r}")
 
-print(f"{failures} failures")
-sys.exit(1 if failures else 0)
+finish()
