@@ -87,3 +87,7 @@ print(f"| orvane | {bib_times['orvane'] * 1e3:.0f} ms | {ratio(bib_json, 'orvane
 print(f"| orvane --bibtex | {bib_times['bibtex'] * 1e3:.0f} ms | {ratio(bib_json, 'bibtex'):.2f}x "
       f"| {ratio_over_truncation('bib', 'bibtex'):.2f}x | {bib_size / bib_times['bibtex'] / 1e6:.0f} "
       f"| {per_byte['bibtex']:.2f} | {peak / 1024:.1f} MiB |")
+
+print()
+with open(os.path.join(results, "in-place.txt")) as f:
+    print("--bibtex --in-place on a copy of the bib corpus: " + "; ".join(f.read().split("\n")).strip("; "))

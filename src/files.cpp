@@ -124,7 +124,7 @@ bool filter_file_in_place(const char *name, const input_mode &mode, read_functio
     if (!S_ISREG(before.st_mode))
         return fail(name, "not a regular file");
     std::string directory = target.substr(0, target.rfind('/'));
-    temporary_file temporary{(directory.empty() ? "" : directory) + "/.orvane-XXXXXX"};
+    temporary_file temporary{directory + "/.orvane-XXXXXX"};
     temporary.number = mkstemp(temporary.path.data());
     if (temporary.number < 0) {
         int error = errno;

@@ -205,12 +205,13 @@ std::string convert_group(const raw_group &raw, range_group &group) {
     return "";
 }
 
-} // namespace
+// expat scans an unfinished token again with each piece it is given, so that one token as long
+// as a hostile file (a comment of 16 MiB) costs time with the number of pieces: they are large.
+constexpr std::size_t PIECE_SIZE = std::size_t{1} << 20;
 
-namespace {
-
-// Parses the export that next gives in pieces: next(piece, size) fills piece with up to size
-// bytes and returns how many, 0 at its end, or -1 with fault set when the source fails.
+// Parses the export that next gives in pieces: next(piece, fault) points piece at up to
+// PIECE_SIZE bytes and returns how many, 0 at its end, or -1 with fault set when the source
+// fails.
 template <typename Source>
 std::string parse_pieces(Source next, const std::string &name, range_message &message) {
     message = range_message{};
@@ -226,14 +227,12 @@ std::string parse_pieces(Source next, const std::string &name, range_message &me
     XML_SetEntityDeclHandler(c.parser, on_entity);
     XML_Status status = XML_STATUS_OK;
     std::string source_fault;
-    // Pieces of 1 MiB: expat scans an unfinished token again with each piece, so that one
-    // token as long as a hostile file (a comment of 16 MiB) costs time with the number of pieces.
-    std::vector<char> piece(std::size_t{1} << 20);
     for (;;) {
-        long got = next(piece.data(), piece.size(), source_fault);
+        const char *piece = nullptr;
+        long got = next(piece, source_fault);
         if (got < 0)
             break;
-        status = XML_Parse(c.parser, piece.data(), static_cast<int>(got), got == 0);
+        status = XML_Parse(c.parser, piece, static_cast<int>(got), got == 0);
         if (status != XML_STATUS_OK || got == 0)
             break;
     }
@@ -264,9 +263,9 @@ std::string parse_range_message(const char *text, std::size_t length, const std:
                                 range_message &message) {
     std::size_t done = 0;
     return parse_pieces(
-        [&](char *piece, std::size_t size, std::string &) {
-            std::size_t count = std::min(size, length - done);
-            std::memcpy(piece, text + done, count);
+        [&](const char *&piece, std::string &) {
+            std::size_t count = std::min(PIECE_SIZE, length - done);
+            piece = text + done;
             done += count;
             return static_cast<long>(count);
         },
@@ -284,9 +283,11 @@ std::string read_range_message(const std::string &path, range_message &message) 
     std::size_t total = 0;
     std::string fault;
     try {
+        std::vector<char> buffer(PIECE_SIZE);
         fault = parse_pieces(
-            [&](char *piece, std::size_t size, std::string &source_fault) {
-                std::size_t got = std::fread(piece, 1, size, file);
+            [&](const char *&piece, std::string &source_fault) {
+                std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
+                piece = buffer.data();
                 if (got == 0 && std::ferror(file)) {
                     source_fault = std::strerror(errno);
                     return -1L;

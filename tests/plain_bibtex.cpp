@@ -143,8 +143,16 @@ struct reader {
     // text between entries goes on.
     std::size_t entry(std::size_t p, const std::string &type, char close) {
         bool regular = type != "preamble" && type != "string";
-        enum { key, after_key, fields, after_name, value, after_value } at =
-            type == "preamble" ? value : type == "string" ? fields : key;
+        enum {
+            key,
+            after_key,
+            fields,
+            after_name,
+            value,
+            after_value
+        } at = type == "preamble" ? value
+               : type == "string" ? fields
+                                  : key;
         bool isbn_field = false;
         for (;;) {
             p = skip_blanks(p);
