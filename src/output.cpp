@@ -36,7 +36,13 @@ static_assert(SPAN_MIN <= GATHER_SIZE);
 // buffer, where short writes are copied, and longer stretches of the caller's, which stay where
 // they stand. A short copy costs less than one more piece for the kernel to walk; a long one
 // more than the piece.
-char gathered[GATHER_SIZE + ROOM_MAX]; // room handed out may be written past its end
+// The buffers start on a cache line, as the writes into a file start on a boundary of
+// WRITE_CHUNK (below), so that the kernel copies the carried bytes at the same offset within a
+// cache line as their place in the file: with the carried buffer 32 bytes off, orvane took 1.06
+// times as long on 100 MB of prose and 1.03 times on the BibTeX corpus in one run (medians of 21
+// interleaved rounds; other runs of this machine have not told such small differences apart).
+constexpr std::size_t LINE_ALIGNMENT = 64;
+alignas(LINE_ALIGNMENT) char gathered[GATHER_SIZE + ROOM_MAX]; // room may be written past its end
 std::size_t gathered_length = 0;
 iovec pieces[PIECES];
 int piece_count = 0;
@@ -67,7 +73,7 @@ std::size_t warnings_length = 0;
 // are copied into a buffer of their own, to go out first with the next write; the end of the
 // output writes everything.
 constexpr std::size_t WRITE_CHUNK = ORVANE_WRITE_CHUNK;
-char carried[WRITE_CHUNK];
+alignas(LINE_ALIGNMENT) char carried[WRITE_CHUNK];
 bool by_chunks = false;        // the output is a regular file at a known offset
 std::uint64_t file_offset = 0; // where the next byte written lands in it
 
