@@ -1,10 +1,11 @@
 // BibTeX mode: copies BibTeX text unchanged but for the values of its ISBN fields.
 //
-// Only the braced or quoted value parts of fields whose name contains "isbn" (in any case)
-// inside regular entries go through the text filter; everything else, other fields, keys,
-// @comment, @preamble and @string blocks and the text between entries, is copied as it is. An
-// entry that does not parse gets one warning, and the text from there up to the next line that
-// starts with '@' is copied as it is.
+// The input is read as BibTeX itself reads it. Only the braced or quoted value parts of fields
+// whose name contains "isbn" (in any case) inside regular entries go through the text filter;
+// everything else, other fields, keys, @preamble and @string entries and the text between
+// entries (where the word @comment is passed over), is copied as it is. An entry that does not
+// parse gets one warning, and the text from there up to the next line that starts with '@' is
+// copied as it is.
 #pragma once
 
 #include <cstddef>
