@@ -121,12 +121,8 @@ void write_ISBN(scan_state &state, const char *token, std::size_t length, const 
         break;
     }
     if (count == 13 && ISBN_13_rows(characters) == ISBN_rows::all) {
-        if (find_ISBN_range(characters + 3, ISBN_rows::all) != nullptr) {
-            char message[100];
-            std::snprintf(message, sizeof message,
-                          "ISBN-13 must begin with either 978 or 979: ``%.13s''", characters);
-            report_warning(line_at(state, token), message);
-        }
+        if (find_ISBN_range(characters + 3, ISBN_rows::all) != nullptr)
+            report_ISBN_13_prefix(line_at(state, token), characters, count);
         write_token(state, token, length, token, length);
         return;
     }

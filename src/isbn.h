@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 // One publisher range of a registration group. begin and end are prefixes such as "0-200" and
@@ -102,6 +103,10 @@ inline void format_ISBN(const char *characters, std::size_t count, const ISBN_pa
     form[check + shift + 2] = '-';
     form[check + shift + 3] = characters[check];
 }
+
+// Warns on line about a 13-character number whose prefix is neither 978 nor 979, quoting its
+// count ISBN characters.
+void report_ISBN_13_prefix(std::int64_t line, const char *characters, std::size_t count);
 
 // Must be called after anything writes to ISBN_range, so that find_ISBN_range sees the change.
 void ISBN_range_changed();
