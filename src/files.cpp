@@ -170,18 +170,18 @@ bool filter_file_in_place(const char *name, const input_mode &mode, read_functio
     return true;
 }
 
+// A signal fails the one file it comes during, as any other failure does, and the run goes on
+// with the next file; one that comes after a file has been replaced counts for the next file, and
+// one still pending at the end makes the exit status 1 all the same.
 int filter_files_in_place(char *const *names, int count, const input_mode &mode) {
     catch_stop_signals();
     int status = 0;
-    for (int i = 0; i < count && stop_signal == 0; ++i)
-        if (!filter_file_in_place(names[i], mode, read_until_stopped))
+    for (int i = 0; i < count; ++i)
+        if (!filter_file_in_place(names[i], mode, read_until_stopped)) {
             status = 1;
-    if (stop_signal != 0) {
-        flush_warnings();
-        std::signal(stop_signal, SIG_DFL);
-        std::raise(stop_signal);
-    }
-    return status;
+            stop_signal = 0;
+        }
+    return stop_signal != 0 ? 1 : status;
 }
 
 int check_files(char *const *names, int count, const input_mode &mode) {
