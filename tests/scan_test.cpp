@@ -67,6 +67,11 @@ TEST(Scan, KernelsAgreeWithScalarVersions) {
             ASSERT_EQ(count_newlines(b, e), count_newlines_scalar(b, e)) << start << " " << length;
         }
     }
+    // Nothing but newlines, long enough that byte-wide counters would wrap if they went
+    // unsummed for too long.
+    std::string all_newlines(64 * 300 + 21, '\n');
+    for (std::size_t length : {64 * 63, 64 * 64, 64 * 127, 64 * 300 + 21})
+        ASSERT_EQ(count_newlines(all_newlines.data(), all_newlines.data() + length), length);
     // Tokens of nine, ten and eleven bytes, of digits, hyphens and x, at every offset across the
     // rounds of sixty-four, after a short token that may run into them.
     for (const char *token :
