@@ -198,8 +198,8 @@ bool filter_file_in_place(const char *name, const input_mode &mode, read_functio
 }
 
 // A signal fails the one file it comes during, as any other failure does, and the run goes on
-// with the next file; one that comes after a file has been replaced counts for the next file, and
-// one still pending at the end makes the exit status 1 all the same.
+// with the next file. One that comes after a file has been replaced counts for the next file;
+// after the last, every file is done and nothing is left to fail.
 int filter_files_in_place(char *const *names, int count, const input_mode &mode) {
     catch_stop_signals();
     int status = 0;
@@ -208,7 +208,7 @@ int filter_files_in_place(char *const *names, int count, const input_mode &mode)
             status = 1;
             stop_signal = 0;
         }
-    return stop_signal != 0 ? 1 : status;
+    return status;
 }
 
 int check_files(char *const *names, int count, const input_mode &mode) {
