@@ -63,8 +63,7 @@ void run(std::string_view input, bool bibtex) {
 }
 
 // Runs the loop in a child whose standard output is a regular file (in memory) that holds lead
-// bytes before it, where the output layer writes in pieces that end on boundaries in the file;
-// returns what the child wrote after them.
+// bytes before it; returns what the child wrote after them.
 std::string run_into_file(std::string_view input, bool bibtex, std::size_t lead) {
     int file = memfd_create("output", 0);
     if (file < 0)
@@ -127,8 +126,7 @@ ssize_t scripted_writev(int, const iovec *pieces, int count) {
 }
 
 // Runs the loop in a child whose output goes through the scripted writes, to a descriptor that
-// is a regular file (lead bytes into it, so that the writes end on boundaries in the file) or
-// not; returns what the writes took.
+// is a regular file (lead bytes into it) or not; returns what the writes took.
 std::string run_with_writes(std::string_view input, bool bibtex, bool regular, std::size_t lead) {
     int ends[2];
     if (pipe(ends) != 0)

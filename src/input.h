@@ -5,11 +5,12 @@
 #include <sys/types.h>
 
 // Input is read in blocks of this size; the buffer grows only for a longer line. Against 128 KiB,
-// blocks of 256 KiB took 0.93 to 0.95 times as long on 100 MB of prose written to a file, and
-// 0.97 on the BibTeX corpus in either mode (three runs of 41 interleaved rounds), with the same
-// peak memory: half as many reads and writes, and the rest of a write past its last 64 KiB
-// boundary is carried half as often. 64 KiB took 1.08 to 1.10 times as long on prose. Tests
-// build with a tiny block so that every boundary is crossed.
+// blocks of 256 KiB took 0.92 to 0.93 times as long on 100 MB of prose written to a file, and
+// 0.94 to 0.95 on the BibTeX corpus in either mode (three runs of 41 interleaved rounds), with
+// the same peak memory: half as many reads and writes. 512 KiB gained a little more on the
+// BibTeX corpus (0.91) and nothing on prose, for a quarter of a MiB more memory; 64 KiB took
+// 1.08 to 1.10 times as long on prose. Tests build with a tiny block so that every boundary is
+// crossed.
 #ifndef ORVANE_BLOCK_SIZE
 #define ORVANE_BLOCK_SIZE (256 * 1024)
 #endif

@@ -1,13 +1,9 @@
 #include "output.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -23,9 +19,6 @@ namespace {
 #ifndef ORVANE_PIECES
 #define ORVANE_PIECES 256
 #endif
-#ifndef ORVANE_WRITE_CHUNK
-#define ORVANE_WRITE_CHUNK (64 * 1024)
-#endif
 
 constexpr std::size_t GATHER_SIZE = ORVANE_GATHER_SIZE;
 constexpr std::size_t SPAN_MIN = ORVANE_SPAN_MIN;
@@ -36,13 +29,7 @@ static_assert(SPAN_MIN <= GATHER_SIZE);
 // buffer, where short writes are copied, and longer stretches of the caller's, which stay where
 // they stand. A short copy costs less than one more piece for the kernel to walk; a long one
 // more than the piece.
-// The buffers start on a cache line, as the writes into a file start on a boundary of
-// WRITE_CHUNK (below), so that the kernel copies the carried bytes at the same offset within a
-// cache line as their place in the file: with the carried buffer 32 bytes off, orvane took 1.06
-// times as long on 100 MB of prose and 1.03 times on the BibTeX corpus in one run (medians of 21
-// interleaved rounds; other runs of this machine have not told such small differences apart).
-constexpr std::size_t LINE_ALIGNMENT = 64;
-alignas(LINE_ALIGNMENT) char gathered[GATHER_SIZE + ROOM_MAX]; // room may be written past its end
+char gathered[GATHER_SIZE + ROOM_MAX]; // room may be written past its end
 std::size_t gathered_length = 0;
 iovec pieces[PIECES];
 int piece_count = 0;
@@ -63,19 +50,6 @@ int failure = 0; // the error number of the write that failed
 constexpr std::size_t WARNINGS_SIZE = ORVANE_WARNINGS_SIZE;
 char warnings[WARNINGS_SIZE];
 std::size_t warnings_length = 0;
-
-// Writing a file costs the kernel less in writes that start and end on boundaries of 64 KiB in
-// the file than in writes that end where lines do: on this project's machine, orvane took 1.11
-// times as long on 100 MB of prose written to a fresh file, and 1.055 times as long on the
-// BibTeX corpus (1.06 times in BibTeX mode), when each write ended at the last line end of its
-// block (medians of 21 interleaved rounds). So where the output is a regular file, the writes
-// after each block of input end on a boundary of WRITE_CHUNK in the file, and the bytes past it
-// are copied into a buffer of their own, to go out first with the next write; the end of the
-// output writes everything.
-constexpr std::size_t WRITE_CHUNK = ORVANE_WRITE_CHUNK;
-alignas(LINE_ALIGNMENT) char carried[WRITE_CHUNK];
-bool by_chunks = false;        // the output is a regular file at a known offset
-std::uint64_t file_offset = 0; // where the next byte written lands in it
 
 // Writes the pieces in order, after the warnings gathered so far. On a terminal they go to the
 // line-buffered stream; anywhere else straight to the descriptor, in as few writev calls as they
@@ -108,7 +82,6 @@ void write_pieces(iovec *piece, int count) {
             failure = errno;
             return;
         }
-        file_offset += static_cast<std::uint64_t>(written);
         // A short write stops inside a piece: the rest of it goes first next time.
         auto done = static_cast<std::size_t>(written);
         for (; count != 0 && done >= piece->iov_len; ++piece, --count)
@@ -118,53 +91,6 @@ void write_pieces(iovec *piece, int count) {
             piece->iov_len -= done;
         }
     }
-}
-
-// Writes out what has been given up to the last boundary of WRITE_CHUNK in the file among it,
-// and keeps the rest, copied into the carried buffer, as the first piece of the next write (all
-// of it when no boundary falls inside). Anywhere but in a regular file everything goes out. The
-// rest is copied in order: a part that is in the carried buffer already comes first, and moves
-// down.
-void hand_over_chunks() {
-    if (!by_chunks) {
-        hand_over_output();
-        return;
-    }
-    std::size_t total = 0;
-    for (int i = 0; i < piece_count; ++i)
-        total += pieces[i].iov_len;
-    std::size_t keep = std::min<std::size_t>(total, (file_offset + total) % WRITE_CHUNK);
-    // The pieces that hold the kept bytes, from the first of them, which may be cut.
-    int first = piece_count;
-    std::size_t in_first = 0; // the kept bytes of the first such piece
-    for (std::size_t left = keep; left != 0;) {
-        --first;
-        in_first = std::min(left, pieces[first].iov_len);
-        left -= in_first;
-    }
-    int count = piece_count;
-    piece_count = 0;
-    open_piece = nullptr;
-    gathered_length = 0;
-    holds_spans = false;
-    if (keep == 0) {
-        write_pieces(pieces, count);
-        return;
-    }
-    // What goes out now ends inside piece first, or before it.
-    iovec &cut = pieces[first];
-    char *kept_start = static_cast<char *>(cut.iov_base) + cut.iov_len - in_first;
-    cut.iov_len -= in_first;
-    write_pieces(pieces, cut.iov_len != 0 ? first + 1 : first);
-    std::size_t at = 0;
-    std::memmove(carried, kept_start, in_first);
-    at += in_first;
-    for (int i = first + 1; i < count; ++i) {
-        std::memcpy(carried + at, pieces[i].iov_base, pieces[i].iov_len);
-        at += pieces[i].iov_len;
-    }
-    pieces[0] = iovec{carried, keep};
-    piece_count = 1;
 }
 
 // Whether standard error is a terminal, where each warning goes out at once.
@@ -184,7 +110,7 @@ void add_span(const char *bytes, std::size_t count) {
         }
     }
     if (piece_count == PIECES)
-        hand_over_chunks();
+        hand_over_output();
     pieces[piece_count++] = iovec{const_cast<char *>(bytes), count};
     open_piece = nullptr;
 }
@@ -195,26 +121,14 @@ void start_output(int descriptor, write_function writer) {
     destination = descriptor;
     write_pieces_out = writer;
     failure = 0;
-    by_chunks = false;
     interactive = descriptor == STDOUT_FILENO && isatty(descriptor) != 0;
-    struct stat out {};
-    if (descriptor < 0 || interactive || fstat(descriptor, &out) != 0 || !S_ISREG(out.st_mode))
-        return;
-    // An appending descriptor writes at the end of the file, wherever its offset stands.
-    int flags = fcntl(descriptor, F_GETFL);
-    off_t at =
-        flags != -1 && (flags & O_APPEND) != 0 ? out.st_size : lseek(descriptor, 0, SEEK_CUR);
-    if (at < 0)
-        return;
-    by_chunks = true;
-    file_offset = static_cast<std::uint64_t>(at);
 }
 
-// A long text goes out at once, or is carried, before the caller may change it.
+// A long text goes out at once, before the caller may change it.
 void write_output(const char *bytes, std::size_t count) {
     if (count >= SPAN_MIN) {
         add_span(bytes, count);
-        hand_over_chunks();
+        hand_over_output();
         return;
     }
     std::memcpy(output_room(count), bytes, count);
@@ -235,7 +149,7 @@ char *output_room(std::size_t count) {
     if (count == 0)
         return gathered + gathered_length;
     if (count > GATHER_SIZE - gathered_length || (open_piece == nullptr && piece_count == PIECES))
-        hand_over_chunks();
+        hand_over_output();
     char *room = gathered + gathered_length;
     gathered_length += count;
     if (open_piece != nullptr) {
@@ -251,12 +165,12 @@ void write_output_byte(char byte) {
     *output_room(1) = byte;
 }
 
-// A terminal gets everything after each block, as a line-buffered stream would show it.
+// Pieces that refer to the input block go out before it is used again; a terminal gets
+// everything after each block, as a line-buffered stream would show it. Otherwise copies may
+// wait in the gather buffer until it fills.
 void release_input(bool next_read_may_wait) {
-    if (interactive || next_read_may_wait)
+    if (interactive || next_read_may_wait || holds_spans)
         hand_over_output();
-    else if (holds_spans)
-        hand_over_chunks();
 }
 
 void hand_over_output() {

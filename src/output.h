@@ -5,9 +5,7 @@
 // long stretches of the input block where they stand, which go out, without a copy, before the
 // input loop reads into that block again. On a terminal the pieces go to the standard stream,
 // which keeps its line buffering. Anywhere else the stream is not used: the pieces go out in
-// large writev calls to the descriptor, which waits for a full non-blocking pipe; in a regular
-// file those calls end on boundaries of 64 KiB in the file, which the kernel writes fastest, and
-// what lies past the last boundary goes out with the next call or at the end.
+// large writev calls to the descriptor, which waits for a full non-blocking pipe.
 //
 // Warnings go out at once when standard error is a terminal (after the text written so far, when
 // standard output is one too). Anywhere else they are gathered and go out before every write of

@@ -89,8 +89,8 @@ with tempfile.NamedTemporaryFile() as f:
 if (from_file.stdout, from_file.stderr) != (out, err):
     failures += 1
     print("a file and a pipe give different results")
-# The same written to a regular file, where the writes end on boundaries in the file: a fresh
-# file, one written from an offset after earlier text, and one that is appended to.
+# The same written to a regular file: a fresh file, one written from an offset after earlier
+# text, and one that is appended to.
 with tempfile.TemporaryDirectory() as directory:
     path = os.path.join(directory, "out")
     for start, mode in ((0, "r+b"), (12345, "r+b"), (777, "ab")):
