@@ -173,7 +173,10 @@ void release_input(bool next_read_may_wait) {
         hand_over_output();
 }
 
-void hand_over_output() {
+// Kept out of line: inlined into the short paths that may call it (a copy into the gather
+// buffer, a span), it made each of them save and restore six registers, 2% more instructions on
+// dense.
+[[gnu::noinline]] void hand_over_output() {
     int count = piece_count;
     piece_count = 0;
     open_piece = nullptr;
