@@ -7,9 +7,9 @@
 // new file written beside it, flushed to disk and given the original's permission bits (and its
 // owner and group where the process may set them); a symbolic link is followed and stays a link;
 // a file that does not change is not touched. A file that fails is left as it was, with
-// "?? NAME: REASON" on standard error, and the others are still filtered; a signal that asks the
-// run to stop (SIGINT, SIGTERM, SIGHUP) leaves the file being filtered as it was too, and then
-// ends the run by that signal. Returns the exit status: 0, or 1 when any file failed.
+// "?? NAME: REASON" on standard error, and the others are still filtered; SIGINT, SIGTERM and
+// SIGHUP fail the file being filtered in the same way. Returns the exit status: 0, or 1 when any
+// file failed.
 int filter_files_in_place(char *const *names, int count, const input_mode &mode);
 
 // The same for one file, whose reads go through reader. Returns whether it did not fail.

@@ -20,8 +20,9 @@
 #include <sys/types.h>
 #include <sys/uio.h>
 
-// The system call that writes the text where it is not a terminal; tests put a writer of their
-// own in its place, to cut writes short or fail them.
+// The system call that writes the text where it is not a terminal. In place, a writer that also
+// starts the write-back to disk takes its place; tests put one of their own there, to cut writes
+// short or fail them.
 using write_function = ssize_t (*)(int descriptor, const iovec *pieces, int count);
 
 // Starts the text's output on descriptor (standard output, or a file being written), or, with
