@@ -1,3 +1,5 @@
+// Work on files: each rewritten in place, safely, or checked without a byte written.
+
 #include "files.h"
 
 #include "diagnostics.h"
@@ -6,56 +8,330 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <poll.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/uio.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
-// The signal that asked the run to stop, or 0.
-volatile std::sig_atomic_t stop_signal = 0;
-
-void note_signal(int signal) {
-    stop_signal = signal;
-}
-
-// Reads as read() does, but fails with ECANCELED once a signal has asked the run to stop, so
-// that the input loop ends there as on a read error and the caller cleans up.
-ssize_t read_until_stopped(int descriptor, void *buffer, std::size_t count) {
-    if (stop_signal != 0) {
-        errno = ECANCELED;
-        return -1;
+// A descriptor closed when it goes out of scope.
+struct descriptor {
+    int number = -1;
+    descriptor() = default;
+    explicit descriptor(int n) : number(n) {}
+    descriptor(const descriptor &) = delete;
+    descriptor &operator=(const descriptor &) = delete;
+    ~descriptor() {
+        if (number >= 0)
+            close(number);
     }
-    return read(descriptor, buffer, count);
+};
+
+// ---- Signals. In place, every signal that ends the process is caught (unless it was ignored
+// when the run started, as under nohup): the handler removes a named temporary file, says that
+// the file being filtered is left as it was, and ends the process by the same signal, so that a
+// shell loop, timeout or a cancelled job sees it. It uses only calls that are safe there.
+
+constexpr int STOP_SIGNALS[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGPIPE, SIGALRM,
+                                SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU};
+
+// What the handler needs: the file being filtered (its name as given), the directory and name
+// of a named temporary file, and the text of each signal.
+const char *volatile name_in_progress = nullptr;
+volatile int temporary_directory = -1;
+char temporary_name[32];
+const char *signal_texts[NSIG];
+
+// Writes the handler's line only where standard error can take it at once: a pipe that nobody
+// reads must not keep the run from ending.
+void say_left_as_it_was(int signal) {
+    const char *name = name_in_progress;
+    pollfd ready{STDERR_FILENO, POLLOUT, 0};
+    if (name == nullptr || poll(&ready, 1, 0) != 1 || (ready.revents & POLLOUT) == 0)
+        return;
+    const char *text = signal_texts[signal] != nullptr ? signal_texts[signal] : "Signal";
+    const char *parts[] = {"?? ", name, ": ", text, ", left as it was\n"};
+    iovec pieces[5];
+    for (int i = 0; i < 5; ++i)
+        pieces[i] = iovec{const_cast<char *>(parts[i]), std::strlen(parts[i])};
+    (void)!writev(STDERR_FILENO, pieces, 5);
 }
 
-// How much new content is written before its write-back to disk is started, and where the part
-// not yet started begins.
+void stop_now(int signal) {
+    if (temporary_directory >= 0 && temporary_name[0] != '\0')
+        unlinkat(temporary_directory, temporary_name, 0);
+    say_left_as_it_was(signal);
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    sigemptyset(&default_action.sa_mask);
+    sigaction(signal, &default_action, nullptr);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    raise(signal);
+    _exit(128 + signal);
+}
+
+// The signals the handler catches, all blocked while it runs and around a rename.
+sigset_t caught_signals;
+
+void catch_stop_signals() {
+    sigemptyset(&caught_signals);
+    for (int signal : STOP_SIGNALS) {
+        struct sigaction was {};
+        sigaction(signal, nullptr, &was);
+        if (was.sa_handler == SIG_IGN)
+            continue;
+        sigaddset(&caught_signals, signal);
+        signal_texts[signal] = strdup(strsignal(signal));
+    }
+    struct sigaction action {};
+    action.sa_handler = stop_now;
+    action.sa_mask = caught_signals;
+    for (int signal : STOP_SIGNALS)
+        if (sigismember(&caught_signals, signal) == 1)
+            sigaction(signal, &action, nullptr);
+    // A file-size limit becomes a write error of the one file instead of a signal.
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+// Holds the caught signals back while it lives: a rename and the note that it is done happen
+// together or not at all.
+struct signals_held {
+    sigset_t before;
+    signals_held() { sigprocmask(SIG_BLOCK, &caught_signals, &before); }
+    ~signals_held() { sigprocmask(SIG_SETMASK, &before, nullptr); }
+};
+
+// ---- Where a file is. Symbolic links are followed by hand, each relative to the directory that
+// holds it, so that the new file is made beside the file it replaces, and no path longer than the
+// system's limit is ever formed: a working directory deeper than PATH_MAX, or below a directory
+// that cannot be searched, is no obstacle.
+
+struct location {
+    descriptor directory; // opened O_PATH
+    std::string base;     // the file's name in it
+    std::string shown;    // the directory as a path, for messages
+};
+
+// Splits path into its directory part ("" for none) and its last component.
+void split(const std::string &path, std::string &directory, std::string &base) {
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        directory.clear();
+        base = path;
+        return;
+    }
+    directory = slash == 0 ? "/" : path.substr(0, slash);
+    base = path.substr(slash + 1);
+}
+
+// Finds the file that name leads to. Returns an empty string, or the reason it cannot.
+std::string locate(const char *name, location &where) {
+    std::string path = name;
+    std::string shown_before;
+    int from = AT_FDCWD;
+    descriptor held;
+    for (int hops = 0; hops < 40; ++hops) {
+        std::string directory;
+        split(path, directory, where.base);
+        if (where.base.empty() || where.base == "." || where.base == "..")
+            return "not a regular file";
+        int opened = openat(from, directory.empty() ? "." : directory.c_str(),
+                            O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (opened < 0)
+            return std::strerror(errno);
+        if (where.directory.number >= 0)
+            close(where.directory.number);
+        where.directory.number = opened;
+        if (directory.empty())
+            where.shown = shown_before.empty() ? "." : shown_before;
+        else if (directory[0] == '/' || shown_before.empty())
+            where.shown = directory;
+        else
+            where.shown = shown_before + "/" + directory;
+        struct stat status {};
+        if (fstatat(opened, where.base.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+            return std::strerror(errno);
+        if (!S_ISLNK(status.st_mode))
+            return "";
+        std::vector<char> target(static_cast<std::size_t>(status.st_size) + 2);
+        ssize_t length = readlinkat(opened, where.base.c_str(), target.data(), target.size());
+        if (length < 0)
+            return std::strerror(errno);
+        if (static_cast<std::size_t>(length) >= target.size() - 1)
+            return "its symbolic link changed while it was read";
+        path.assign(target.data(), static_cast<std::size_t>(length));
+        // The link's target is read relative to the directory that holds the link.
+        if (held.number >= 0)
+            close(held.number);
+        held.number = dup(opened);
+        if (held.number < 0)
+            return std::strerror(errno);
+        from = held.number;
+        shown_before = where.shown;
+    }
+    return std::strerror(ELOOP);
+}
+
+// ---- The file being rewritten.
+
+// The state of one file in place, which the change listener and the writer reach.
+struct in_place_file {
+    const char *name = nullptr;
+    location *where = nullptr;
+    int input = -1;
+    int output = -1;      // the new content's file, once a change has been seen
+    bool unnamed = false; // made with O_TMPFILE: it has no name until it is linked
+    std::string failure;  // why the file failed, where its reason is not the input's
+    off_t written = 0;    // bytes written to the new file
+    off_t write_back_from = 0;
+};
+
+in_place_file *current = nullptr;
+
+// How much new content is written before its write-back to disk is started.
 constexpr off_t WRITE_BACK_STEP = off_t(8) << 20;
-off_t write_back_from = 0;
-off_t written_to_file = 0;
 
 // Writes as writev() does, and starts the write-back of each step of the new content as it is
 // written, so that the disk works while the rest is filtered and the flush before the rename
-// waits only for the last of it (on bib, in place took 0.89 times as long). Only once a change
-// has been seen: a file that stays as it was is never flushed, and its new copy should not reach
-// the disk at all. Linux only; elsewhere the flush does all of it.
-ssize_t write_starting_write_back(int descriptor, const iovec *pieces, int count) {
-    ssize_t written = writev(descriptor, pieces, count);
+// waits only for the last of it (on bib, in place took 0.89 times as long). Linux only;
+// elsewhere the flush does all of it.
+ssize_t write_starting_write_back(int file, const iovec *pieces, int count) {
+    ssize_t written = writev(file, pieces, count);
 #ifdef SYNC_FILE_RANGE_WRITE
-    if (written > 0) {
-        written_to_file += written;
-        if (written_to_file - write_back_from >= WRITE_BACK_STEP && change_count() != 0) {
-            sync_file_range(descriptor, write_back_from, written_to_file - write_back_from,
-                            SYNC_FILE_RANGE_WRITE);
-            write_back_from = written_to_file;
+    if (written > 0 && current != nullptr) {
+        current->written += written;
+        if (current->written - current->write_back_from >= WRITE_BACK_STEP) {
+            sync_file_range(file, current->write_back_from,
+                            current->written - current->write_back_from, SYNC_FILE_RANGE_WRITE);
+            current->write_back_from = current->written;
         }
     }
+#else
+    (void)current;
 #endif
     return written;
+}
+
+// A name for a temporary file that no one can guess in advance.
+void fresh_name(char (&name)[32]) {
+    static std::uint64_t state = static_cast<std::uint64_t>(getpid()) * 0x9E3779B97F4A7C15u ^
+                                 static_cast<std::uint64_t>(std::time(nullptr));
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    state = state * 6364136223846793005u + 1442695040888963407u +
+            static_cast<std::uint64_t>(now.tv_nsec);
+    static constexpr char LETTERS[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::memcpy(name, ".orvane-", 8);
+    std::uint64_t bits = state >> 4;
+    for (int i = 8; i < 14; ++i, bits /= 62)
+        name[i] = LETTERS[bits % 62];
+    name[14] = '\0';
+}
+
+// Makes a named temporary file in the directory, with signals held so that the handler knows
+// its name from the moment it exists. Returns the descriptor or -1.
+int make_named(int directory) {
+    signals_held held;
+    for (int tries = 0; tries < 100; ++tries) {
+        char name[32];
+        fresh_name(name);
+        int file = openat(directory, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (file >= 0) {
+            std::memcpy(temporary_name, name, sizeof name);
+            temporary_directory = directory;
+            return file;
+        }
+        if (errno != EEXIST)
+            return -1;
+    }
+    return -1;
+}
+
+// Makes the file for the new content: unnamed where the file system allows (Linux O_TMPFILE),
+// so that no signal, not even SIGKILL, and no power cut can leave it behind; named elsewhere.
+int make_new_file(in_place_file &file) {
+    int directory = file.where->directory.number;
+#ifdef O_TMPFILE
+    int unnamed = openat(directory, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (unnamed >= 0) {
+        // It gets its name through /proc at the end; without /proc it could get none.
+        std::string link = "/proc/self/fd/" + std::to_string(unnamed);
+        if (access(link.c_str(), F_OK) == 0) {
+            file.unnamed = true;
+            return unnamed;
+        }
+        close(unnamed);
+    }
+#endif
+    return make_named(directory);
+}
+
+// Copies the first count bytes of the input into the new file: the part that went out, unchanged,
+// before the first change.
+bool copy_start(int input, int output, std::uint64_t count) {
+    std::vector<char> buffer(std::size_t{1} << 16);
+    off_t at = 0;
+    while (static_cast<std::uint64_t>(at) < count) {
+        std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), count - at));
+        ssize_t got = pread(input, buffer.data(), want, at);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            if (got == 0)
+                errno = EIO; // the file became shorter: the size check will say so
+            return false;
+        }
+        for (ssize_t done = 0; done < got;) {
+            ssize_t put = write(output, buffer.data() + done, static_cast<std::size_t>(got - done));
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put < 0)
+                return false;
+            done += put;
+        }
+        at += got;
+    }
+    current->written = at;
+    return true;
+}
+
+// The listener of in place: at the first change, the file for the new content is made, the part
+// of the input handed over unchanged so far copied into it, and the output sent there. Until
+// then nothing is written, so a file that does not change costs one read and no write, and
+// succeeds wherever it can be read.
+void first_change(const token_change &) {
+    in_place_file &file = *current;
+    if (file.output >= 0 || !file.failure.empty())
+        return;
+    file.output = make_new_file(file);
+    if (file.output < 0) {
+        int error = errno;
+        file.failure = "cannot make a file in " + file.where->shown + ": " + std::strerror(error);
+        fail_output(error);
+        return;
+    }
+    if (!copy_start(file.input, file.output, output_discarded())) {
+        int error = errno;
+        file.failure = std::string("cannot write the new content: ") + std::strerror(error);
+        fail_output(error);
+        return;
+    }
+    redirect_output(file.output, write_starting_write_back);
 }
 
 // Reports "?? NAME: REASON". Returns false, for the caller to return.
@@ -79,69 +355,102 @@ std::string reason(const input_end &end) {
     return "";
 }
 
-// A descriptor closed when it goes out of scope.
-struct descriptor {
-    int number;
-    ~descriptor() {
-        if (number >= 0)
-            close(number);
+// Carries over to the new file what the original has besides its content: its owner and group
+// where the process may set them, its extended attributes, its ACL among them, and its permission
+// bits, without the set-user-ID and set-group-ID bits when the owner or the group could not be
+// kept (as cp and sed do). The ACL is copied as the raw attribute system.posix_acl_access: the
+// same bytes that the ACL library would read and write, without its parsing, and with no library
+// to link; an ACL that the new file inherits from its directory is removed where the original
+// has none. An ACL that cannot be carried over fails the file: permissions are never widened.
+// Other attributes go where the process may set them. Returns the fault, or "".
+std::string carry_over(int input, int output, const struct stat &original) {
+    constexpr const char *ACL = "system.posix_acl_access";
+    bool kept = fchown(output, original.st_uid, original.st_gid) == 0;
+    if (!kept)
+        (void)!fchown(output, static_cast<uid_t>(-1), original.st_gid);
+    bool has_acl = false;
+    ssize_t size = flistxattr(input, nullptr, 0);
+    std::vector<char> names(size > 0 ? static_cast<std::size_t>(size) : 0);
+    if (size > 0)
+        size = flistxattr(input, names.data(), names.size());
+    for (ssize_t at = 0; size > 0 && at < size;) {
+        const char *name = names.data() + at;
+        at += static_cast<ssize_t>(std::strlen(name)) + 1;
+        bool acl = std::strcmp(name, ACL) == 0;
+        has_acl |= acl;
+        ssize_t length = fgetxattr(input, name, nullptr, 0);
+        std::vector<char> value(length > 0 ? static_cast<std::size_t>(length) : 0);
+        if (length > 0)
+            length = fgetxattr(input, name, value.data(), value.size());
+        if (length < 0 ||
+            fsetxattr(output, name, value.data(), static_cast<std::size_t>(length), 0) != 0) {
+            if (acl)
+                return std::string("cannot keep its ACL: ") + std::strerror(errno);
+        }
     }
-};
-
-// The new content's file beside the one it replaces: removed when it goes out of scope, unless
-// it has been renamed over the original.
-struct temporary_file {
-    std::string path;
-    int number = -1;
-    ~temporary_file() {
-        if (number >= 0)
-            close(number);
-        if (!path.empty())
-            unlink(path.c_str());
-    }
-};
-
-// Catches the signals that ask the run to stop, unless they were ignored when it started (as
-// under nohup); a file-size limit becomes a write error of the one file instead of a signal
-// that would leave the new file behind.
-void catch_stop_signals() {
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction was {};
-        sigaction(signal, nullptr, &was);
-        if (was.sa_handler == SIG_IGN)
-            continue;
-        struct sigaction action {};
-        action.sa_handler = note_signal;
-        sigemptyset(&action.sa_mask);
-        sigaction(signal, &action, nullptr);
-    }
-    std::signal(SIGXFSZ, SIG_IGN);
+    if (!has_acl && fremovexattr(output, ACL) != 0 && errno != ENODATA && errno != ENOTSUP)
+        return std::string("cannot keep its permissions: ") + std::strerror(errno);
+    mode_t mode = original.st_mode & 07777;
+    if (!kept)
+        mode &= static_cast<mode_t>(~(S_ISUID | S_ISGID));
+    if (fchmod(output, mode) != 0)
+        return std::string("cannot keep its permissions: ") + std::strerror(errno);
+    return "";
 }
 
-// The original's owner and group, where the process may set them, then its permission bits
-// (a change of owner may clear the set-user-ID bit).
-void take_owner_and_mode(int file, const struct stat &original) {
-    if (fchown(file, original.st_uid, original.st_gid) != 0)
-        (void)!fchown(file, static_cast<uid_t>(-1), original.st_gid);
-    (void)!fchmod(file, original.st_mode & 07777);
+// Gives the new file the original's name, after checking that the name still leads to the file
+// that was read. Signals are held from the check to the note that the file is done.
+std::string replace(in_place_file &file, const struct stat &original) {
+    location &where = *file.where;
+    int directory = where.directory.number;
+    signals_held held;
+    struct stat now {};
+    if (fstatat(directory, where.base.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+        now.st_dev != original.st_dev || now.st_ino != original.st_ino)
+        return "replaced while it was read, left as it was";
+    if (file.unnamed) {
+        std::string link = "/proc/self/fd/" + std::to_string(file.output);
+        for (int tries = 0;; ++tries) {
+            fresh_name(temporary_name);
+            temporary_directory = directory;
+            if (linkat(AT_FDCWD, link.c_str(), directory, temporary_name, AT_SYMLINK_FOLLOW) == 0)
+                break;
+            temporary_name[0] = '\0';
+            if (errno != EEXIST || tries == 100)
+                return std::string("cannot replace it: ") + std::strerror(errno);
+        }
+    }
+    if (renameat(directory, temporary_name, directory, where.base.c_str()) != 0)
+        return std::string("cannot replace it: ") + std::strerror(errno);
+    temporary_name[0] = '\0';
+    name_in_progress = nullptr;
+    return "";
+}
+
+// Removes a named temporary file that was not renamed, and forgets it.
+void remove_temporary() {
+    signals_held held;
+    if (temporary_directory >= 0 && temporary_name[0] != '\0')
+        unlinkat(temporary_directory, temporary_name, 0);
+    temporary_name[0] = '\0';
+    temporary_directory = -1;
 }
 
 } // namespace
 
-// The file is read from its resolved path, so that a symbolic link is followed and the new file
-// is made in the directory of the file it replaces; the name as given is the one that warnings
-// and errors quote. The content is compared by the filter's own count of the tokens it writes
-// otherwise, which is zero exactly when every byte comes out as it went in. A file that changes
-// size or time while it is read fails: its content then is neither the old nor a whole new one.
+// The content is compared by the filter's own report of the tokens it writes otherwise, none
+// exactly when every byte comes out as it went in. A file that changes size or time while it is
+// read fails: its content then is neither the old nor a whole new one; one whose name leads to
+// another file by the end (an editor saved it) fails too, so that the save is not lost.
 bool filter_file_in_place(const char *name, const input_mode &mode, read_function reader) {
     input_name = name;
-    char *resolved = realpath(name, nullptr);
-    if (resolved == nullptr)
-        return fail(name, std::strerror(errno));
-    std::string target(resolved);
-    std::free(resolved);
+    location where;
+    std::string fault = locate(name, where);
+    if (!fault.empty())
+        return fail(name, fault);
     // Opened without waiting, since a FIFO would wait for a writer before it can be refused.
-    descriptor input{open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
+    descriptor input{openat(where.directory.number, where.base.c_str(),
+                            O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW)};
     if (input.number < 0)
         return fail(name, std::strerror(errno));
     struct stat before {};
@@ -149,67 +458,75 @@ bool filter_file_in_place(const char *name, const input_mode &mode, read_functio
         return fail(name, std::strerror(errno));
     if (!S_ISREG(before.st_mode))
         return fail(name, "not a regular file");
-    std::string directory = target.substr(0, target.rfind('/'));
-    temporary_file temporary{directory + "/.orvane-XXXXXX"};
-    temporary.number = mkstemp(temporary.path.data());
-    if (temporary.number < 0) {
-        int error = errno;
-        temporary.path.clear();
-        return fail(name, "cannot make a file in " + (directory.empty() ? "/" : directory) + ": " +
-                              std::strerror(error));
-    }
 
-    write_back_from = written_to_file = 0;
-    start_output(temporary.number, write_starting_write_back);
-    watch_changes(true, false);
+    in_place_file file;
+    file.name = name;
+    file.where = &where;
+    file.input = input.number;
+    current = &file;
+    name_in_progress = name;
+    start_output(-1);
+    listen_to_changes(first_change);
     input_end end = filter_input(input.number, mode, reader);
     finish_output();
-    if (stop_signal != 0)
-        return fail(name, std::string(strsignal(stop_signal)) + ", left as it was");
+    listen_to_changes(nullptr);
+    descriptor output{file.output};
+    struct done_with_file {
+        ~done_with_file() {
+            remove_temporary();
+            current = nullptr;
+            name_in_progress = nullptr;
+        }
+    } cleanup;
+    if (!file.failure.empty())
+        return fail(name, file.failure);
     if (end.how == input_end::complete && output_error() != 0)
         end = {input_end::write_error, output_error()};
     if (end.how != input_end::complete)
         return fail(name, reason(end));
+    if (file.output < 0)
+        return true; // nothing changed, nothing written
     struct stat after {};
     if (fstat(input.number, &after) != 0 || after.st_size != before.st_size ||
         after.st_mtim.tv_sec != before.st_mtim.tv_sec ||
         after.st_mtim.tv_nsec != before.st_mtim.tv_nsec)
         return fail(name, "changed while it was read, left as it was");
-    if (change_count() == 0)
-        return true;
-
-    take_owner_and_mode(temporary.number, before);
-    if (fsync(temporary.number) != 0)
+    fault = carry_over(input.number, output.number, before);
+    if (!fault.empty())
+        return fail(name, fault);
+    if (fsync(output.number) != 0)
         return fail(name, std::string("cannot write the new content: ") + std::strerror(errno));
-    int file = temporary.number;
-    temporary.number = -1;
-    if (close(file) != 0)
-        return fail(name, std::string("cannot write the new content: ") + std::strerror(errno));
-    if (stop_signal != 0)
-        return fail(name, std::string(strsignal(stop_signal)) + ", left as it was");
-    if (rename(temporary.path.c_str(), target.c_str()) != 0)
-        return fail(name, std::string("cannot replace it: ") + std::strerror(errno));
-    temporary.path.clear();
+    fault = replace(file, before);
+    if (!fault.empty())
+        return fail(name, fault);
     // The rename itself reaches the disk with the directory.
-    descriptor folder{open(directory.empty() ? "/" : directory.c_str(), O_RDONLY | O_CLOEXEC)};
+    descriptor folder{openat(where.directory.number, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
     if (folder.number >= 0)
         fsync(folder.number);
     return true;
 }
 
-// A signal fails the one file it comes during, as any other failure does, and the run goes on
-// with the next file. One that comes after a file has been replaced counts for the next file;
-// after the last, every file is done and nothing is left to fail.
+// A signal ends the run: the file being filtered is left as it was, and the files after it are
+// not touched. One that comes while a file is being renamed into place waits until it is.
 int filter_files_in_place(char *const *names, int count, const input_mode &mode) {
     catch_stop_signals();
     int status = 0;
     for (int i = 0; i < count; ++i)
-        if (!filter_file_in_place(names[i], mode, read_until_stopped)) {
+        if (!filter_file_in_place(names[i], mode, read))
             status = 1;
-            stop_signal = 0;
-        }
     return status;
 }
+
+namespace {
+
+// The listener of --check: each change is reported beside the warnings.
+void report_change(const token_change &change) {
+    std::string message(change.old_text);
+    message.append(" would be written as ").append(change.new_text);
+    report_warning(change.line, message.c_str());
+}
+
+} // namespace
 
 int check_files(char *const *names, int count, const input_mode &mode) {
     static char standard_input[] = "-";
@@ -230,9 +547,10 @@ int check_files(char *const *names, int count, const input_mode &mode) {
             continue;
         }
         start_output(-1);
-        watch_changes(true, true);
+        listen_to_changes(report_change);
         input_end end = filter_input(is_standard_input ? STDIN_FILENO : input.number, mode, read);
         finish_output();
+        listen_to_changes(nullptr);
         if (end.how != input_end::complete) {
             fail(name, reason(end));
             status = 1;

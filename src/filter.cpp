@@ -33,10 +33,8 @@ void warn_invalid(std::int64_t line, const char *hyphen_free, std::size_t length
     report_warning(line, message);
 }
 
-// Tokens written otherwise than they came, and whether each is counted and reported.
-bool watching = false;
-bool reporting = false;
-std::uint64_t changes = 0;
+// Who is told of tokens written otherwise than they came.
+change_listener listener = nullptr;
 
 // The line of the next block's first byte, in the input being filtered.
 std::int64_t input_line = 1;
@@ -48,18 +46,14 @@ bool needs_prefix_hyphen(const char *token, std::size_t length) {
            token[3] != '-';
 }
 
-// Counts a token written as text instead of as it came, where that is not the same, and
-// reports it when asked to. Called only while watching.
+// Tells the listener of a token written as text instead of as it came, where that is not the
+// same. Called only while someone listens.
 void note_change(scan_state &state, const char *token, std::size_t length, const char *text,
                  std::size_t text_length) {
     if (text_length == length && std::memcmp(token, text, length) == 0)
         return;
-    changes += 1;
-    if (!reporting)
-        return;
-    std::string message(token, length);
-    message.append(" would be written as ").append(text, text_length);
-    report_warning(line_at(state, token), message.c_str());
+    listener(token_change{std::string_view(token, length), std::string_view(text, text_length),
+                          line_at(state, token)});
 }
 
 // Writes the text that stands for a token, through the one output rule: a 16-byte text that
@@ -71,13 +65,18 @@ void write_token(scan_state &state, const char *token, std::size_t length, const
         std::memcpy(form, text, 3);
         form[3] = '-';
         std::memcpy(form + 4, text + 3, 13);
-        write_output(form, sizeof form);
-        if (watching)
+        std::memcpy(output_room(sizeof form), form, sizeof form);
+        if (listener != nullptr)
             note_change(state, token, length, form, sizeof form);
         return;
     }
-    write_output(text, text_length);
-    if (watching)
+    // A text that differs from the token is a form, short enough for the output's room, which
+    // hands nothing over after the copy; a long one is the token itself.
+    if (text_length <= ROOM_MAX)
+        std::memcpy(output_room(text_length), text, text_length);
+    else
+        write_output(text, text_length);
+    if (listener != nullptr)
         note_change(state, token, length, text, text_length);
 }
 
@@ -110,7 +109,7 @@ void write_ISBN(scan_state &state, const char *token, std::size_t length, const 
         std::size_t form_length = ISBN_form_length(count, parts);
         char *form = output_room(form_length);
         format_ISBN(characters, count, parts, form);
-        if (watching)
+        if (listener != nullptr)
             note_change(state, token, length, form, form_length);
         return;
     }
@@ -371,12 +370,6 @@ void filter_lines(const char *text, std::size_t length) {
     end_block_scan(state, end);
 }
 
-void watch_changes(bool watching_on, bool reporting_on) {
-    watching = watching_on;
-    reporting = reporting_on;
-    changes = 0;
-}
-
-std::uint64_t change_count() {
-    return changes;
+void listen_to_changes(change_listener new_listener) {
+    listener = new_listener;
 }

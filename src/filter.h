@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 // Longest candidate token: a longer run of ISBN characters and hyphens is cut after this many
 // bytes.
@@ -51,13 +52,19 @@ void catch_up(scan_state &state, const char *position);
 void filter_stretch(scan_state &state, const char *begin, const char *end, const char *block,
                     const char *block_end);
 
-// What the filters do besides writing: with watching on, they count the tokens that they write
-// otherwise than they came (for --in-place, which replaces only a file that changes), and with
-// reporting on, they also report each as "OLD would be written as NEW" (for --check).
-void watch_changes(bool watching, bool reporting);
+// A token written otherwise than it came: its text in the input, the text written for it, and
+// its line.
+struct token_change {
+    std::string_view old_text;
+    std::string_view new_text;
+    std::int64_t line;
+};
 
-// The number of tokens written otherwise than they came since watching started.
-std::uint64_t change_count();
+// Who is told of each token written otherwise than it came, or nullptr. It is called right
+// after the new text has been given to the output and before anything else is, so that all the
+// output handed over until then is the input as it came.
+using change_listener = void (*)(const token_change &change);
+void listen_to_changes(change_listener listener);
 
 // Check-digit tests on exactly 10 or 13 ISBN characters; 'x' and 'X' count 10 anywhere.
 bool check_ISBN_10(const char *characters);

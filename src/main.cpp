@@ -9,9 +9,11 @@
 #include "output.h"
 #include "range_message.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <new>
 #include <string>
 #include <string_view>
@@ -80,6 +82,21 @@ void load_ranges(const char *path) {
     }
 }
 
+// Opens each of the standard descriptors that is closed on /dev/null, before anything else is
+// opened: a file opened later must never become standard error, where warnings would land in it.
+// Each is opened so that using it fails as a closed one does (standard input write-only, standard
+// output and error read-only), so a closed standard output is still a write error. Without
+// /dev/null the run cannot be made safe and ends at once.
+void take_closed_standard_descriptors() {
+    for (int number : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (fcntl(number, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        int opened = open("/dev/null", number == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+        if (opened != number)
+            _exit(1);
+    }
+}
+
 // Ends the run before anything is touched, with status 2.
 [[noreturn]] void usage_error(const char *message) {
     report_error(message);
@@ -91,7 +108,11 @@ void load_ranges(const char *path) {
 // The leading options, in any order, choose the mode, the ranges and where the work goes: the
 // texts after them, if any, are filtered instead of standard input; with --in-place or --check
 // they are files. --help and --version answer where a text or file would start.
+//
+// With --in-place or --check, "--" ends the leading options, so that a file whose name looks
+// like an option is a file; for a filter of arguments it stays a text to filter.
 int main(int argc, char **argv) {
+    take_closed_standard_descriptors();
     constexpr std::string_view RANGES = "--ranges=";
     bool bibtex = false;
     bool in_place = false;
@@ -107,16 +128,25 @@ int main(int argc, char **argv) {
             check = true;
         else if (std::string_view(argv[first]).substr(0, RANGES.size()) == RANGES)
             ranges = argv[first] + RANGES.size();
-        else
+        else if ((in_place || check) && std::strcmp(argv[first], "--") == 0) {
+            ++first;
+            break;
+        } else
             break;
     }
-    bool answers = first < argc && (std::strcmp(argv[first], "--help") == 0 ||
-                                    std::strcmp(argv[first], "--version") == 0);
+    bool ended = first > 1 && std::strcmp(argv[first - 1], "--") == 0 && (in_place || check);
+    bool answers =
+        !ended && first < argc &&
+        (std::strcmp(argv[first], "--help") == 0 || std::strcmp(argv[first], "--version") == 0);
     if (in_place && check)
         usage_error("--in-place and --check cannot be used together");
     if (in_place && first == argc)
         usage_error("--in-place needs a file: orvane [ --bibtex ] [ --ranges=FILE ] --in-place "
                     "FILE ...");
+    if (in_place && !answers)
+        for (int i = first; i < argc; ++i)
+            if (std::strcmp(argv[i], "-") == 0)
+                usage_error("--in-place cannot replace standard input (-)");
     start_output(STDOUT_FILENO);
     if (ranges != nullptr && !answers)
         load_ranges(ranges);

@@ -41,7 +41,8 @@ bool holds_spans = false;    // a piece refers to bytes that write_output_span d
 int destination = STDOUT_FILENO;
 write_function write_pieces_out = writev;
 bool interactive = true;
-int failure = 0; // the error number of the write that failed
+int failure = 0;             // the error number of the write that failed
+std::uint64_t discarded = 0; // bytes handed over while there was no destination
 
 // Warnings not yet written, when standard error is not a terminal.
 #ifndef ORVANE_WARNINGS_SIZE
@@ -58,8 +59,13 @@ std::size_t warnings_length = 0;
 // failure, and nothing is written after it.
 void write_pieces(iovec *piece, int count) {
     flush_warnings();
-    if (failure != 0 || destination < 0)
+    if (failure != 0)
         return;
+    if (destination < 0) {
+        for (; count != 0; ++piece, --count)
+            discarded += piece->iov_len;
+        return;
+    }
     if (interactive) {
         for (; count != 0; ++piece, --count) {
 #ifdef __GLIBC__
@@ -121,7 +127,21 @@ void start_output(int descriptor, write_function writer) {
     destination = descriptor;
     write_pieces_out = writer;
     failure = 0;
+    discarded = 0;
     interactive = descriptor == STDOUT_FILENO && isatty(descriptor) != 0;
+}
+
+std::uint64_t output_discarded() {
+    return discarded;
+}
+
+void redirect_output(int descriptor, write_function writer) {
+    destination = descriptor;
+    write_pieces_out = writer;
+}
+
+void fail_output(int error) {
+    failure = error;
 }
 
 // A long text goes out at once, before the caller may change it.

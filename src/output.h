@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <sys/types.h>
 #include <sys/uio.h>
 
@@ -29,6 +30,18 @@ using write_function = ssize_t (*)(int descriptor, const iovec *pieces, int coun
 // -1, discards it: nothing is written, and only the warnings go out. Everything from a former
 // destination must have been finished.
 void start_output(int descriptor, write_function writer = writev);
+
+// While discarding, the number of bytes handed over (and dropped) so far since start_output().
+std::uint64_t output_discarded();
+
+// Sends what has not been handed over yet, and everything after it, to descriptor instead of
+// discarding it: in place, the new content's file is made only once a change is seen, and the
+// bytes dropped before are copied into it first.
+void redirect_output(int descriptor, write_function writer);
+
+// Ends the output with a failure of the caller's (error is its number): nothing more is
+// written, and output_error() returns error.
+void fail_output(int error);
 
 // Appends count bytes to the text; the caller may change them once this returns.
 void write_output(const char *bytes, std::size_t count);

@@ -87,5 +87,11 @@ CASES = [
      b"-:1:9780-201-63361-2 would be written as 978-0-201-63361-2.\n", 1),
     ("check clean standard input", ["--bibtex", "--check", "-"], b"@book{k, isbn = {0-201-63361-2}}\n", b"", b"", 0),
     ("check help", ["--check", "--help"], b"", HELP, b"", 0),
+    # "--" ends the leading options of --in-place and --check; for a filter of arguments it is text.
+    ("check, then --", ["--check", "--", "--help"], b"", b"", b"?? --help: No such file or directory\n", 1),
+    ("check, then -- and standard input", ["--check", "--", "-"], b"0201633612\n", b"",
+     b"-:1:0201633612 would be written as 0-201-63361-2.\n", 1),
+    ("-- before a filter's texts", ["--", "0201633612"], b"", b"-- 0-201-63361-2\n", b"", 0),
+    ("in place, standard input", ["--in-place", "-"], b"", b"", b"?? --in-place cannot replace standard input (-)\n", 2),
     ("in place version", ["--in-place", "--version"], b"", VERSION, b"", 0),
 ]

@@ -43,6 +43,13 @@ for args in ([], ["0201633612"]):
     expect(result.stderr == b"?? Write error on standard output: Bad file descriptor\n",
            f"closed stdout {args}: {result.stderr!r}")
 
+# A closed standard input is still a read error, in both modes (orvane takes the descriptor on
+# /dev/null, opened so that reading it fails as reading a closed one does).
+for args in ([], ["--bibtex"]):
+    result = subprocess.run([ORVANE, *args], stdin=subprocess.DEVNULL, capture_output=True, preexec_fn=lambda: os.close(0))
+    expect(result.returncode == 1 and result.stderr == b"?? Read error on standard input: Bad file descriptor\n",
+           f"closed stdin {args}: {result.returncode} {result.stderr!r}")
+
 # Standard input that is a directory.
 directory = os.open(".", os.O_RDONLY)
 result = subprocess.run([ORVANE], stdin=directory, capture_output=True)

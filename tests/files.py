@@ -1,12 +1,18 @@
 #!/usr/bin/env python3
-"""--in-place and --check on real files, through the built binary: what is replaced and how,
-what is left alone, and a table of failures, each of which leaves its file byte for byte as it
-was, no temporary file behind, "?? NAME: REASON" on standard error, and the other files done.
+"""--in-place and --check on real files, through the built binary, as one table of cases. Each
+row makes its files in a fresh directory, runs orvane (as another user, with descriptors closed,
+under a limit, in a deep or closed directory, or with something done to it while it runs), and
+then checks every file it names: its content byte for byte (the original, or the new content
+where the run completed), its mode, owner, group, ACL and other extended attributes, that no
+temporary file is left anywhere in the directory, the messages and the exit status (a negative
+status: ended by that signal). Rows that need root (other users, ACLs, mounts) are skipped with
+a printed reason where the run is not root.
 
     files.py ORVANE
 """
 import os
 import resource
+import shutil
 import signal
 import stat
 import subprocess
@@ -18,11 +24,17 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from expectations import expect, finish  # noqa: E402
 
 ORVANE = os.path.abspath(sys.argv[1])
+ROOT = os.getuid() == 0
+NOBODY = 65534
 
 BIB = b"@book{a,\n  isbn = {0201633612},\n  note = {0201633612},\n  isbn = {0201633613},\n}\n"
 DONE = BIB.replace(b"isbn = {0201633612}", b"isbn = {0-201-63361-2}")
+WARNING = b"%s:4:invalid ISBN-10 value [0201633613].\n"
 OTHER = b"@book{b, isbn = {9780201896831}}\n"
 OTHER_DONE = b"@book{b, isbn = {978-0-201-89683-1}}\n"
+# About 50 MB without a warning: long enough to be caught in the middle.
+HUGE = (OTHER + b"  note = {A longer line of text between entries, as real files have them.}\n") * 500000
+ACL = "system.posix_acl_access"
 
 
 def write(path, data, mode=0o644):
@@ -36,125 +48,389 @@ def read(path):
         return f.read()
 
 
-def run(args, cwd, **kwargs):
-    return subprocess.run([ORVANE, *args], cwd=cwd, capture_output=True, **kwargs)
-
-
 def leftovers(directory):
-    return [name for name in os.listdir(directory) if name.startswith(".orvane")]
+    found = []
+    for folder, _, names in os.walk(directory):
+        found += [os.path.join(folder, n) for n in names if n.startswith(".orvane")]
+    return found
 
 
-with tempfile.TemporaryDirectory() as d:
-    # Replaced where it changes, with its mode, owner and group; a link is followed and stays a
-    # link; a file that does not change keeps its inode and time; each file's warnings name it,
-    # with its own line numbers.
-    write(os.path.join(d, "refs.bib"), BIB, 0o640)
-    os.chown(os.path.join(d, "refs.bib"), os.getuid(), os.getgid())
-    write(os.path.join(d, "other.bib"), OTHER, 0o604)
-    os.symlink("other.bib", os.path.join(d, "link.bib"))
-    write(os.path.join(d, "same.bib"), DONE)
-    same = os.stat(os.path.join(d, "same.bib"))
-    time.sleep(0.01)
-    result = run(["--bibtex", "--in-place", "refs.bib", "link.bib", "same.bib"], d)
-    expect(result.returncode == 0 and result.stdout == b"", f"in place: {result!r}")
-    expect(result.stderr == b"refs.bib:4:invalid ISBN-10 value [0201633613].\n"
-           b"same.bib:4:invalid ISBN-10 value [0201633613].\n", f"in place warnings: {result.stderr!r}")
-    expect(read(os.path.join(d, "refs.bib")) == DONE, "in place: refs.bib not hyphenated")
-    expect(stat.S_IMODE(os.stat(os.path.join(d, "refs.bib")).st_mode) == 0o640, "in place: mode not kept")
-    expect(os.path.islink(os.path.join(d, "link.bib")) and read(os.path.join(d, "other.bib")) == OTHER_DONE,
-           "in place: the link's file not replaced, or the link not kept")
-    expect(stat.S_IMODE(os.stat(os.path.join(d, "other.bib")).st_mode) == 0o604, "in place: the link's file's mode")
-    now = os.stat(os.path.join(d, "same.bib"))
-    expect((now.st_ino, now.st_mtime_ns) == (same.st_ino, same.st_mtime_ns), "in place: an unchanged file was rewritten")
-    expect(not leftovers(d), f"in place: left {leftovers(d)}")
+def attributes(path):
+    """What in place must keep of a file besides its content."""
+    s = os.stat(path)
+    xattrs = {}
+    for name in os.listxattr(path):
+        xattrs[name] = os.getxattr(path, name)
+    return (stat.S_IMODE(s.st_mode), s.st_uid, s.st_gid, xattrs)
 
-    # --check: nothing written anywhere; what would change, in input order beside the warnings;
-    # status 1 for a change or a warning, 0 for a clean file, which --in-place makes.
-    write(os.path.join(d, "refs.bib"), BIB)
-    write(os.path.join(d, "clean.bib"), OTHER_DONE)
-    before = os.stat(os.path.join(d, "refs.bib"))
-    result = run(["--check", "--bibtex", "refs.bib", "clean.bib"], d)
-    expect(result.returncode == 1 and result.stdout == b"" and result.stderr ==
-           b"refs.bib:2:0201633612 would be written as 0-201-63361-2.\n"
-           b"refs.bib:4:invalid ISBN-10 value [0201633613].\n", f"check: {result!r}")
-    expect(os.stat(os.path.join(d, "refs.bib")).st_mtime_ns == before.st_mtime_ns, "check touched the file")
-    result = run(["--bibtex", "--check", "clean.bib"], d)
-    expect((result.returncode, result.stdout, result.stderr) == (0, b"", b""), f"check clean: {result!r}")
-    write(os.path.join(d, "nowarn.bib"), OTHER)
-    run(["--bibtex", "--in-place", "nowarn.bib"], d)
-    result = run(["--bibtex", "--check", "nowarn.bib"], d)
-    expect((result.returncode, result.stderr) == (0, b""), f"check after in place: {result!r}")
-    result = run(["--check"], d, input=b"a 9780201896831\n-\n")
-    expect((result.returncode, result.stdout, result.stderr) ==
-           (1, b"", b"-:1:9780201896831 would be written as 978-0-201-89683-1.\n"), f"check stdin: {result!r}")
-    result = run(["--check", "missing.bib", "clean.bib"], d)
-    expect((result.returncode, result.stderr) == (1, b"?? missing.bib: No such file or directory\n"),
-           f"check missing: {result!r}")
 
-    # Failures: each leaves its file as it was and no temporary file, says why, and the file
-    # after it is still done.
-    os.mkfifo(os.path.join(d, "fifo.bib"))
-    os.mkdir(os.path.join(d, "dir.bib"))
-    os.mkdir(os.path.join(d, "closed"))
-    write(os.path.join(d, "closed", "refs.bib"), BIB)
-    os.mkdir(os.path.join(d, "open"))
-    os.chmod(os.path.join(d, "open"), 0o777)
-    after = os.path.join(d, "open", "after.bib")
-    big = OTHER * 2000
-    cases = [
-        # name, file, its content, a preparation of the run, the reason
-        ("missing", "missing.bib", None, {}, b"No such file or directory"),
-        ("a directory", "dir.bib", None, {}, b"not a regular file"),
-        ("a fifo", "fifo.bib", None, {}, b"not a regular file"),
-        ("a full disk", "big.bib", big,
-         {"preexec_fn": lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))},
-         b"cannot write the new content: File too large"),
-    ]
-    if os.getuid() == 0:
-        # Root writes into any directory: the run drops to an ordinary user for this one.
-        os.chmod(os.path.join(d, "closed"), 0o755)
-        os.chmod(d, 0o755)
-        cases.append(("a directory not writable", "closed/refs.bib", BIB,
-                      {"preexec_fn": lambda: (os.setgid(65534), os.setuid(65534))},
-                      b"cannot make a file in " + os.path.join(os.path.realpath(d), "closed").encode()
-                      + b": Permission denied"))
-    else:
-        os.chmod(os.path.join(d, "closed"), 0o555)
-        cases.append(("a directory not writable", "closed/refs.bib", BIB, {},
-                      b"cannot make a file in " + os.path.join(os.path.realpath(d), "closed").encode()
-                      + b": Permission denied"))
-    for name, path, content, preparation, reason in cases:
+def as_user(uid, gid, then=None):
+    def preexec():
+        os.setgroups([])
+        os.setgid(gid)
+        os.setuid(uid)
+        if then:
+            then()
+    return preexec
+
+
+def when_started(path):
+    """Waits until orvane has the file open for reading."""
+    def wait(process):
+        target = os.stat(path).st_ino
+        for _ in range(5000):
+            try:
+                for fd in os.listdir(f"/proc/{process.pid}/fd"):
+                    try:
+                        if os.stat(f"/proc/{process.pid}/fd/{fd}").st_ino == target:
+                            return True
+                    except OSError:
+                        pass
+            except OSError:
+                return False
+            time.sleep(0.0005)
+        return False
+    return wait
+
+
+def kill_after(number, delay):
+    def during(process, d):
+        when_started(os.path.join(d, "huge.bib"))(process)
+        time.sleep(delay)
+        process.send_signal(number)
+    return during
+
+
+# A row: name, a function that makes the files in the directory and returns the run, and what to
+# expect. The run is a dict: args, and optionally cwd (a path or a descriptor), preexec, during (a
+# function of the process and the directory), stderr_to (a file name). The expectation: status,
+# stderr (bytes, or a function of bytes), and files: {path: (content, attributes or None for
+# "as before", or "absent")}.
+ROWS = []
+
+
+def row(name, needs_root=False):
+    def add(make):
+        ROWS.append((name, needs_root, make))
+        return make
+    return add
+
+
+@row("replaced where it changes, link followed, unchanged untouched, warnings name their file")
+def _(d):
+    write(f"{d}/refs.bib", BIB, 0o640)
+    write(f"{d}/other.bib", OTHER, 0o604)
+    os.symlink("other.bib", f"{d}/link.bib")
+    write(f"{d}/same.bib", DONE)
+    if ROOT:
+        os.chown(f"{d}/refs.bib", 1234, 5678)
+    return {"args": ["--bibtex", "--in-place", "refs.bib", "link.bib", "same.bib"]}, {
+        "status": 0, "stderr": WARNING % b"refs.bib" + WARNING % b"same.bib",
+        "files": {"refs.bib": DONE, "other.bib": OTHER_DONE, "same.bib": DONE}}
+
+
+@row("owner, group and set-ID bits kept where root may keep them", needs_root=True)
+def _(d):
+    write(f"{d}/suid.bib", OTHER, 0o6755)
+    os.chown(f"{d}/suid.bib", 1001, 1002)
+    return {"args": ["--bibtex", "--in-place", "suid.bib"]}, {
+        "status": 0, "stderr": b"", "files": {"suid.bib": OTHER_DONE}}
+
+
+@row("set-ID bits dropped where the owner cannot be kept", needs_root=True)
+def _(d):
+    os.chmod(d, 0o777)
+    write(f"{d}/suid.bib", OTHER, 0o6755)
+    os.chown(f"{d}/suid.bib", 1001, 1002)
+
+    def check(path):
+        mode, uid, gid, _ = attributes(path)
+        return mode == 0o755 and (uid, gid) == (1003, 1003)
+    return {"args": ["--bibtex", "--in-place", "suid.bib"], "preexec": as_user(1003, 1003)}, {
+        "status": 0, "stderr": b"", "files": {"suid.bib": (OTHER_DONE, check)}}
+
+
+@row("an ACL and other extended attributes kept", needs_root=True)
+def _(d):
+    write(f"{d}/acl.bib", OTHER, 0o640)
+    subprocess.run(["setfacl", "-m", "u:12345:rw", f"{d}/acl.bib"], check=True)
+    os.setxattr(f"{d}/acl.bib", "user.origin", b"catalogue")
+    return {"args": ["--bibtex", "--in-place", "acl.bib"]}, {
+        "status": 0, "stderr": b"", "files": {"acl.bib": OTHER_DONE}}
+
+
+@row("no ACL inherited from the directory where the file had none", needs_root=True)
+def _(d):
+    os.mkdir(f"{d}/shared")
+    subprocess.run(["setfacl", "-d", "-m", "u:12345:rwx", f"{d}/shared"], check=True)
+    write(f"{d}/plain.bib", OTHER, 0o600)
+    os.rename(f"{d}/plain.bib", f"{d}/shared/plain.bib")
+    return {"args": ["--bibtex", "--in-place", "shared/plain.bib"]}, {
+        "status": 0, "stderr": b"", "files": {"shared/plain.bib": OTHER_DONE}}
+
+
+@row("closed standard error: no warning lands in the file")
+def _(d):
+    write(f"{d}/refs.bib", BIB)
+    return {"args": ["--bibtex", "--in-place", "refs.bib"], "close": (0, 2)}, {
+        "status": 0, "stderr": None, "files": {"refs.bib": DONE}}
+
+
+@row("closed standard output and error")
+def _(d):
+    write(f"{d}/refs.bib", BIB)
+    return {"args": ["--bibtex", "--in-place", "refs.bib"], "close": (1, 2)}, {
+        "status": 0, "stderr": None, "files": {"refs.bib": DONE}}
+
+
+@row("closed standard input and output with --check")
+def _(d):
+    write(f"{d}/refs.bib", BIB)
+    return {"args": ["--bibtex", "--check", "refs.bib"], "close": (0, 1)}, {
+        "status": 1, "stderr": b"refs.bib:2:0201633612 would be written as 0-201-63361-2.\n" + WARNING % b"refs.bib",
+        "files": {"refs.bib": BIB}}
+
+
+@row("-- ends the leading options: a file that looks like an option is a file")
+def _(d):
+    write(f"{d}/--ranges=x.bib", OTHER)
+    write(f"{d}/chg.bib", OTHER)
+    return {"args": ["--bibtex", "--in-place", "--", "--ranges=x.bib", "chg.bib"]}, {
+        "status": 0, "stderr": b"", "files": {"--ranges=x.bib": OTHER_DONE, "chg.bib": OTHER_DONE}}
+
+
+@row("standard input cannot be replaced")
+def _(d):
+    write(f"{d}/chg.bib", OTHER)
+    return {"args": ["--in-place", "chg.bib", "-"]}, {
+        "status": 2, "stderr": b"?? --in-place cannot replace standard input (-)\n", "files": {"chg.bib": OTHER}}
+
+
+@row("a file that does not change, in a directory that cannot be written")
+def _(d):
+    os.mkdir(f"{d}/closed")
+    write(f"{d}/closed/clean.bib", OTHER_DONE)
+    os.chmod(f"{d}/closed", 0o555)
+    return {"args": ["--bibtex", "--in-place", "closed/clean.bib"],
+            "preexec": as_user(NOBODY, NOBODY) if ROOT else None}, {
+        "status": 0, "stderr": b"", "files": {"closed/clean.bib": OTHER_DONE}}
+
+
+@row("a file that does not change, under a file-size limit")
+def _(d):
+    write(f"{d}/clean.bib", OTHER_DONE * 1000)
+    return {"args": ["--bibtex", "--in-place", "clean.bib"],
+            "preexec": lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (0, 0))}, {
+        "status": 0, "stderr": b"", "files": {"clean.bib": OTHER_DONE * 1000}}
+
+
+@row("a working directory deeper than PATH_MAX")
+def _(d):
+    # Made one level at a time through descriptors: the path as a whole is too long to name.
+    fd = os.open(d, os.O_RDONLY)
+    for _ in range(24):
+        os.mkdir("d" * 200, dir_fd=fd)
+        inner = os.open("d" * 200, os.O_RDONLY, dir_fd=fd)
+        os.close(fd)
+        fd = inner
+    with open(os.open("refs.bib", os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd), "wb") as f:
+        f.write(BIB)
+    return {"args": ["--bibtex", "--in-place", "refs.bib"], "cwd": fd}, {
+        "status": 0, "stderr": WARNING % b"refs.bib", "files": {}, "deep": (fd, DONE)}
+
+
+@row("below a directory that cannot be searched", needs_root=True)
+def _(d):
+    os.makedirs(f"{d}/locked/open")
+    os.chmod(f"{d}/locked/open", 0o777)
+    write(f"{d}/locked/open/refs.bib", BIB, 0o666)
+    fd = os.open(f"{d}/locked/open", os.O_RDONLY)
+    os.chmod(f"{d}/locked", 0o700)
+    return {"args": ["--bibtex", "--in-place", "refs.bib"], "cwd": fd, "preexec": as_user(NOBODY, NOBODY)}, {
+        "status": 0, "stderr": WARNING % b"refs.bib", "files": {"locked/open/refs.bib": (DONE, lambda p: True)}}
+
+
+# Failures: each leaves its file as it was and no temporary file, says why, and the file after it
+# is still done.
+def failure(name, path, content, reason, run=None, needs_root=False, prepare=None):
+    @row(name, needs_root)
+    def _(d):
+        os.mkdir(f"{d}/open")
+        os.chmod(f"{d}/open", 0o777)
+        write(f"{d}/open/after.bib", OTHER, 0o666)
+        if prepare:
+            prepare(d)
         if content is not None:
-            write(os.path.join(d, path), content)
-        write(after, OTHER, 0o666)
-        result = run(["--bibtex", "--in-place", path, "open/after.bib"], d, **preparation)
-        expect(result.returncode == 1 and result.stderr == b"?? " + path.encode() + b": " + reason + b"\n",
-               f"{name}: {result.returncode} {result.stderr[-300:]!r}")
+            write(f"{d}/{path}", content, 0o644)
+        files = {"open/after.bib": (OTHER_DONE, lambda p: True)}
         if content is not None:
-            expect(read(os.path.join(d, path)) == content, f"{name}: the file changed")
-        expect(read(after) == OTHER_DONE, f"{name}: the next file was not done")
-        expect(not leftovers(d) and not leftovers(os.path.join(d, "closed")), f"{name}: left a temporary file")
+            files[path] = content
+        return dict({"args": ["--bibtex", "--in-place", path, "open/after.bib"]}, **(run or {})), {
+            "status": 1, "stderr": b"?? " + path.encode() + b": " + reason + b"\n", "files": files}
 
-    # A signal fails the file being filtered like any other fault: it stays as it was, no
-    # temporary file is left, the files after it are still done, and the exit status is 1.
-    huge = os.path.join(d, "huge.bib")
-    write(huge, BIB * 400000)
-    original = read(huge)
-    for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
-        write(os.path.join(d, "after.bib"), OTHER)
-        process = subprocess.Popen([ORVANE, "--bibtex", "--in-place", "huge.bib", "after.bib"], cwd=d,
-                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        for _ in range(2000):
+
+failure("missing", "missing.bib", None, b"No such file or directory")
+failure("a directory", "dir.bib", None, b"not a regular file", prepare=lambda d: os.mkdir(f"{d}/dir.bib"))
+failure("a fifo", "fifo.bib", None, b"not a regular file", prepare=lambda d: os.mkfifo(f"{d}/fifo.bib"))
+failure("a file-size limit", "big.bib", OTHER * 2000, b"cannot write the new content: File too large",
+        {"preexec": lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))})
+failure("a directory not writable", "closed/refs.bib", BIB, b"cannot make a file in closed: Permission denied",
+        {"preexec": as_user(NOBODY, NOBODY) if ROOT else None},
+        prepare=lambda d: (os.mkdir(f"{d}/closed"), os.chmod(f"{d}/closed", 0o555)))
+
+
+def full_disk(d):
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", f"{d}/small"], check=True)
+
+
+failure("a full disk", "small/big.bib", OTHER * 1500, b"cannot write the new content: No space left on device",
+        needs_root=True, prepare=lambda d: (os.mkdir(f"{d}/small"), full_disk(d)))
+
+
+# Signals end the run: the file being filtered is left as it was with no temporary file, the one
+# after it is not touched, the run says so and ends by the signal. Each is sent at a few moments.
+for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGPIPE, signal.SIGALRM,
+               signal.SIGUSR1, signal.SIGUSR2, signal.SIGXCPU):
+    for delay in (0.0, 0.01, 0.04) if number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP) else (0.02,):
+        @row(f"{signal.Signals(number).name} after {delay} s")
+        def _(d, number=number, delay=delay):
+            write(f"{d}/huge.bib", HUGE)
+            write(f"{d}/after.bib", OTHER)
+            text = signal.strsignal(number).encode()
+            return {"args": ["--bibtex", "--in-place", "huge.bib", "after.bib"],
+                    "during": kill_after(number, delay)}, {
+                "status": -number, "stderr": lambda err, t=text: err.endswith(b"?? huge.bib: " + t + b", left as it was\n"),
+                "files": {"huge.bib": HUGE, "after.bib": OTHER}}
+
+
+@row("a signal while standard error is a full pipe nobody reads")
+def _(d):
+    write(f"{d}/warned.bib", (b"@book{k, isbn = {0201633613}}\n" + b"x" * 200 + b"\n") * 200000)
+    return {"args": ["--bibtex", "--in-place", "warned.bib"], "stderr_unread": True,
+            "during": lambda p, d: (time.sleep(0.5), p.send_signal(signal.SIGTERM))}, {
+        "status": -signal.SIGTERM, "stderr": None,
+        "files": {"warned.bib": (b"@book{k, isbn = {0201633613}}\n" + b"x" * 200 + b"\n") * 200000}}
+
+
+@row("a named temporary file, where there is no /proc, removed on a signal", needs_root=True)
+def _(d):
+    write(f"{d}/huge.bib", HUGE)
+    script = f'mount -t tmpfs none /proc && exec "{ORVANE}" --bibtex --in-place huge.bib'
+
+    def during(process, d):
+        for _ in range(5000):
             if leftovers(d):
                 break
-            time.sleep(0.001)
-        process.send_signal(number)
-        out, err = process.communicate()
-        expect(process.returncode == 1, f"signal {number}: status {process.returncode}")
-        expect(err.endswith(b"?? huge.bib: " + signal.strsignal(number).encode() + b", left as it was\n"),
-               f"signal {number}: {err[-100:]!r}")
-        expect(read(huge) == original and not leftovers(d),
-               f"signal {number}: the file changed or a temporary file was left")
-        expect(read(os.path.join(d, "after.bib")) == OTHER_DONE, f"signal {number}: the next file was not done")
+            time.sleep(0.0005)
+        expect(leftovers(d), "no /proc: the named temporary file was never seen")
+        process.send_signal(signal.SIGTERM)
+    return {"command": ["unshare", "--mount", "--propagation", "private", "sh", "-c", script], "during": during}, {
+        "status": -signal.SIGTERM, "stderr": lambda err: err.endswith(b", left as it was\n"),
+        "files": {"huge.bib": HUGE}}
+
+
+@row("a file replaced while it is read: the editor's save is kept")
+def _(d):
+    write(f"{d}/huge.bib", HUGE)
+    saved = b"@misc{n, note={EDITOR SAVED THIS}}\n"
+
+    def during(process, d):
+        when_started(f"{d}/huge.bib")(process)
+        write(f"{d}/t", saved)
+        os.rename(f"{d}/t", f"{d}/huge.bib")
+    return {"args": ["--bibtex", "--in-place", "huge.bib"], "during": during}, {
+        "status": 1, "stderr": b"?? huge.bib: replaced while it was read, left as it was\n",
+        "files": {"huge.bib": (saved, lambda p: True)}}
+
+
+@row("an edit of the same size while the file is read")
+def _(d):
+    write(f"{d}/huge.bib", HUGE)
+    edited = bytearray(HUGE)
+    edited[-6:-1] = b"EDIT!"
+
+    def during(process, d):
+        when_started(f"{d}/huge.bib")(process)
+        with open(f"{d}/huge.bib", "r+b") as f:
+            f.seek(len(HUGE) - 6)
+            f.write(b"EDIT!")
+    return {"args": ["--bibtex", "--in-place", "huge.bib"], "during": during}, {
+        "status": 1, "stderr": b"?? huge.bib: changed while it was read, left as it was\n",
+        "files": {"huge.bib": (bytes(edited), lambda p: True)}}
+
+
+def run_row(name, make):
+    with tempfile.TemporaryDirectory() as d:
+        os.chmod(d, 0o755)
+        run, want = make(d)
+        before = {}
+        for path in want["files"]:
+            full = os.path.join(d, path)
+            before[path] = attributes(full) if os.path.exists(full) else None
+        command = run.get("command", [ORVANE, *run.get("args", [])])
+        cwd = run.get("cwd", d)
+        closing = run.get("close", ())
+        preexec = run.get("preexec")
+
+        def child():
+            resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+            if isinstance(cwd, int):
+                os.fchdir(cwd)
+            if preexec:
+                preexec()
+            for fd in closing:
+                os.close(fd)
+        stderr = subprocess.PIPE
+        if run.get("stderr_unread"):
+            reader, stderr = os.pipe()
+        process = subprocess.Popen(command, cwd=None if isinstance(cwd, int) else cwd, preexec_fn=child,
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=stderr,
+                                   pass_fds=(cwd,) if isinstance(cwd, int) else ())
+        if run.get("during"):
+            run["during"](process, d)
+        if run.get("stderr_unread"):
+            os.close(stderr)
+            try:
+                process.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+                expect(False, f"{name}: did not end while standard error was full")
+            os.close(reader)
+            out, err = b"", None
+        else:
+            out, err = process.communicate(timeout=120)
+        status = process.returncode
+        expect(status == want["status"], f"{name}: status {status}, expected {want['status']}; {err!r:.300}")
+        wanted_err = want["stderr"]
+        if wanted_err is not None:
+            ok = wanted_err(err) if callable(wanted_err) else err == wanted_err
+            expect(ok, f"{name}: standard error {err!r:.300}, expected {wanted_err!r:.300}")
+        expect(out == b"", f"{name}: standard output {out!r:.100}")
+        for path, expectation in want["files"].items():
+            content, check = expectation if isinstance(expectation, tuple) else (expectation, None)
+            full = os.path.join(d, path)
+            expect(read(full) == content, f"{name}: {path} is not as expected")
+            now = attributes(full)
+            if check:
+                expect(check(full), f"{name}: {path} has {now}")
+            elif before[path] is not None:
+                expect(now == before[path], f"{name}: {path} had {before[path]}, has {now}")
+        if "deep" in want:
+            fd, content = want["deep"]
+            with open(os.open("refs.bib", os.O_RDONLY, dir_fd=fd), "rb") as f:
+                expect(f.read() == content, f"{name}: the deep file is not as expected")
+            expect(not [n for n in os.listdir(fd) if n.startswith(".orvane")], f"{name}: left a temporary file")
+            os.close(fd)
+        expect(not leftovers(d), f"{name}: left {leftovers(d)}")
+        subprocess.run(["umount", "-q", os.path.join(d, "small")], capture_output=True)
+        subprocess.run(["chmod", "-R", "u+rwx", d], capture_output=True)
+
+
+for name, needs_root, make in ROWS:
+    if needs_root and not ROOT:
+        print(f"skipped: {name} (needs root)")
+        continue
+    run_row(name, make)
 
 finish()
