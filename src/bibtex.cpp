@@ -12,10 +12,11 @@
 
 namespace {
 
-// Byte classes, as BibTeX has them: blanks separate the parts of an entry; name bytes make entry
-// types, field names and macro names (anything but blanks and the bytes that BibTeX reserves;
-// '@' is an ordinary byte there), which never start with a digit; a key is anything up to a ',',
-// a blank or, in an entry in braces, a '}'.
+// Byte classes, as BibTeX has them: blanks (space, tab and the line ends, a lone CR among them)
+// separate the parts of an entry; name bytes make entry types, field names and macro names
+// (anything but blanks, the other control bytes and the bytes that BibTeX reserves; '@' is an
+// ordinary byte there), which never start with a digit; a key is anything up to a ',', a blank
+// or, in an entry in braces, a '}'.
 enum : unsigned char {
     BLANK = 1,
     NAME = 2,
@@ -27,11 +28,8 @@ enum : unsigned char {
 constexpr std::array<unsigned char, 256> make_classes() {
     std::array<unsigned char, 256> classes{};
     for (std::size_t c = 0; c < 256; ++c)
-        classes[c] = NAME | (c >= '0' && c <= '9' ? 0 : NAME_START);
-    // A name may start with '@' too, but the usual head of a field leaves it to the general
-    // step, which first tells one at the start of a line, the start of the next entry.
-    classes['@'] = NAME;
-    for (char c : {' ', '\t', '\n', '\r', '\v', '\f'})
+        classes[c] = c < 32 ? 0 : NAME | (c >= '0' && c <= '9' ? 0 : NAME_START);
+    for (char c : {' ', '\t', '\n', '\r'})
         classes[static_cast<unsigned char>(c)] =
             BLANK | ENDS_KEY_IN_BRACES | ENDS_KEY_IN_PARENTHESES;
     for (char c : {'"', '#', '%', '\'', '(', ')', ',', '=', '{', '}'})
@@ -55,7 +53,7 @@ bool is_digit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// The first byte of a name: a name byte, but not a digit or '@'.
+// The first byte of a name: a name byte, but not a digit.
 bool starts_name(char c) {
     return (classes[static_cast<unsigned char>(c)] & NAME_START) != 0;
 }
@@ -106,7 +104,6 @@ enum class where : unsigned char {
     number,      // in a value part of digits
     macro,       // in a value part that names a macro
     after_value, // blanks, then '#', ',' or the end of the entry
-    recover,     // after an entry that does not parse: up to a line that starts with '@'
 };
 
 // Everything that carries from one block of input to the next.
@@ -114,6 +111,7 @@ struct parser {
     where at = where::text;
     char close = '}';        // the byte that ends the current entry
     bool regular = false;    // a regular entry, whose ISBN fields are filtered
+    bool single = false;     // @string or @preamble: one value, then the end
     bool isbn_field = false; // the current field's name contains "isbn"
     std::size_t depth = 0;   // braces open in the current value part
     char type[10] = {};      // the entry type in lower case, cut after 9 bytes
@@ -143,31 +141,10 @@ std::int64_t line_at(block_scan &scan, const char *position) {
     return line_at(scan.out, position);
 }
 
-// Whether only blanks stand before position on its line; a block starts at a line start.
-bool begins_line(const block_scan &scan, const char *position) {
-    for (const char *p = position; p > scan.block;) {
-        char c = *--p;
-        if (c == '\n')
-            return true;
-        if (c != ' ' && c != '\t')
-            return false;
-    }
-    return true;
-}
-
-// Whether the '@' at at_sign starts an entry on a line of its own: only blanks before it on
-// its line, and a letter right after it. Inside an entry, such a line means the entry was never
-// closed. The test looks at that line alone, so it does not depend on where a block ends.
-bool opens_entry_line(const block_scan &scan, const char *at_sign) {
-    if (at_sign + 1 == scan.end)
-        return false;
-    char next = static_cast<char>(at_sign[1] | 0x20);
-    return next >= 'a' && next <= 'z' && begins_line(scan, at_sign);
-}
-
 // A warning about the current entry, quoting the line where it starts, after all the text
 // before position.
 void warn(block_scan &scan, const char *position, const char *message) {
+    line_at(scan, position); // counts the entry's line on the way
     catch_up(scan.out, position);
     report_warning(scan.state.entry_line, message);
 }
@@ -181,16 +158,26 @@ void not_closed(block_scan &scan, const char *at_sign) {
     scan.state.at = where::text;
 }
 
-// A byte that the entry's syntax does not allow where it stands: the rest of the entry is
-// copied as it is.
+// A byte that the entry's syntax does not allow where it stands: BibTeX rejects the entry and
+// reads on at the next '@' from that byte, wherever it stands (on the same line, or in a line
+// that starts with '%': BibTeX has no comments); what lies before it is copied as it is.
 void not_understood(block_scan &scan, const char *position, const char *expected) {
     char message[200];
     std::snprintf(message, sizeof message,
                   "BibTeX entry not understood on line %lld (expected %s), copied as it is up "
-                  "to the next line that starts with @",
+                  "to the next @",
                   static_cast<long long>(line_at(scan, position)), expected);
     warn(scan, position, message);
-    scan.state.at = where::recover;
+    scan.state.at = where::text;
+}
+
+// Where the entry's end or a ',' is due: an '@' there ends the entry, unclosed, and BibTeX reads
+// on from that '@'; any other byte is not understood.
+void not_ended(block_scan &scan, const char *position, const char *expected) {
+    if (*position == '@')
+        not_closed(scan, position);
+    else
+        not_understood(scan, position, expected);
 }
 
 // The ISBN value text [begin, end) goes through the text filter with its true line numbers.
@@ -209,6 +196,7 @@ void open_entry(parser &state, char opening) {
     state.close = opening == '{' ? '}' : ')';
     std::string_view type(state.type, state.type_length);
     state.regular = false;
+    state.single = type == "preamble" || type == "string";
     state.isbn_field = false;
     state.depth = 0;
     if (type == "preamble") {
@@ -273,12 +261,13 @@ const char *after_value(block_scan &scan, const char *p) {
     scan.state.at = where::after_value;
     while (p < scan.end && is_blank(*p))
         ++p;
-    return p < scan.end && *p == ',' ? field_head(scan, p + 1) : p;
+    return p < scan.end && *p == ',' && !scan.state.single ? field_head(scan, p + 1) : p;
 }
 
-// One step in a state that reads the syntax between values a byte at a time; these stretches
-// are short. Returns where the scan goes on.
-const char *step(block_scan &scan, const char *p) {
+// One step in a state that reads a word (an entry type, a field name, a number or macro name)
+// or what follows the '@' and the type, which a block may end in the middle of. Returns where
+// the scan goes on.
+const char *step_in_word(block_scan &scan, const char *p) {
     parser &state = scan.state;
     char c = *p;
     switch (state.at) {
@@ -312,8 +301,7 @@ const char *step(block_scan &scan, const char *p) {
         if (p < scan.end)
             state.at = where::after_name;
         return p;
-    case where::number:
-    case where::macro:
+    default: // number or macro
         // A block ends at a line end, so these go on into the next block only where a caller
         // splits a line.
         if (state.at == where::number)
@@ -324,20 +312,18 @@ const char *step(block_scan &scan, const char *p) {
         if (p < scan.end)
             state.at = where::after_value;
         return p;
-    default:
-        break;
     }
-    // Inside an entry, between its parts: blanks first, then the part. A line that starts with
-    // '@' and a letter here starts the next entry: the one before was never closed.
+}
+
+// One step inside an entry, between its parts: blanks first, then the part. Returns where the
+// scan goes on.
+const char *step_between_parts(block_scan &scan, const char *p) {
+    parser &state = scan.state;
     while (p < scan.end && is_blank(*p))
         ++p;
     if (p == scan.end)
         return p;
-    c = *p;
-    if (c == '@' && opens_entry_line(scan, p)) {
-        not_closed(scan, p);
-        return p;
-    }
+    char c = *p;
     switch (state.at) {
     case where::key:
         p = key_run(p, scan.end, state.close);
@@ -350,15 +336,16 @@ const char *step(block_scan &scan, const char *p) {
             state.at = where::text;
             return p + 1;
         }
-        not_understood(scan, p, "\",\" after the key");
+        not_ended(scan, p, "\",\" after the key");
         return p;
     case where::fields:
-        if (c == state.close) {
+        // @string holds one name; a regular entry may end after a ','.
+        if (c == state.close && !state.single) {
             state.at = where::text;
             return p + 1;
         }
         if (!is_name_byte(c) || is_digit(c)) {
-            not_understood(scan, p, "a field name");
+            not_understood(scan, p, state.single ? "a string name" : "a field name");
             return p;
         }
         return field_from_name(scan, p);
@@ -380,20 +367,35 @@ const char *step(block_scan &scan, const char *p) {
         }
         state.at = is_digit(c) ? where::number : where::macro;
         return p;
-    case where::after_value:
+    default: // after_value
         if (c == '#') {
             state.at = where::value;
-        } else if (c == ',') {
+        } else if (c == ',' && !state.single) {
             return field_head(scan, p + 1);
         } else if (c == state.close) {
             state.at = where::text;
         } else {
-            not_understood(scan, p, "\",\" or the end of the entry");
+            not_ended(scan, p,
+                      state.single ? "\"#\" or the end of the entry"
+                                   : "\",\" or the end of the entry");
             return p;
         }
         return p + 1;
+    }
+}
+
+// One step of the syntax between values, a byte at a time; these stretches are short.
+const char *step(block_scan &scan, const char *p) {
+    switch (scan.state.at) {
+    case where::at:
+    case where::type:
+    case where::after_type:
+    case where::name:
+    case where::number:
+    case where::macro:
+        return step_in_word(scan, p);
     default:
-        return p + 1;
+        return step_between_parts(scan, p);
     }
 }
 
@@ -460,20 +462,6 @@ void scan_block(block_scan &scan) {
             p = at_sign + 1;
             break;
         }
-        case where::recover: {
-            const char *at_sign = p;
-            while ((at_sign = static_cast<const char *>(std::memchr(
-                        at_sign, '@', static_cast<std::size_t>(scan.end - at_sign)))) != nullptr &&
-                   !begins_line(scan, at_sign))
-                ++at_sign;
-            if (at_sign == nullptr) {
-                p = scan.end;
-                break;
-            }
-            state.at = where::text;
-            p = at_sign;
-            break;
-        }
         case where::braced:
         case where::quoted:
             p = scan_balanced(scan, p, value_start);
@@ -493,7 +481,7 @@ void scan_block(block_scan &scan) {
 // Whether the parser stands inside an entry.
 bool inside_entry(const parser &state) {
     return state.at != where::text && state.at != where::at && state.at != where::type &&
-           state.at != where::after_type && state.at != where::recover;
+           state.at != where::after_type;
 }
 
 // The warning for an entry that the text leaves open; the parser starts over.

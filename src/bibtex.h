@@ -1,11 +1,12 @@
 // BibTeX mode: copies BibTeX text unchanged but for the values of its ISBN fields.
 //
-// The input is read as BibTeX itself reads it. Only the braced or quoted value parts of fields
-// whose name contains "isbn" (in any case) inside regular entries go through the text filter;
+// The input is read by BibTeX's own rules. Only the braced or quoted value parts of fields whose
+// name contains "isbn" (in any case) inside regular entries go through the text filter;
 // everything else, other fields, keys, @preamble and @string entries and the text between
 // entries (where the word @comment is passed over), is copied as it is. An entry that does not
-// parse gets one warning, and the text from there up to the next line that starts with '@' is
-// copied as it is.
+// parse gets one warning, and reading goes on at the next '@' from the byte where it broke, as
+// BibTeX's does. Unlike BibTeX, it keeps no keys (an entry whose key repeats an earlier one's is
+// read like any other) and reads an entry that follows another on the input's last line.
 #pragma once
 
 #include <cstddef>

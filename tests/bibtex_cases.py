@@ -57,11 +57,46 @@ CASES = [
          b"@book{k, isbn = {%s}, url = {https://x.org}}\n@book{j,\n isbn = {0-201-63361-2}}\n" % GOOD),
     case("isbn-13 and writing rule", b"@book{k, isbn = {9780201633610}, isbn = {9789999900003x}, isbn = {978-0201633610}}\n",
          b"@book{k, isbn = {978-0-201-63361-0}, isbn = {9789999900003x}, isbn = {978-0-201-63361-0}}\n"),
-    # Malformed entries: one warning naming the line where the entry starts; the rest of the
-    # file is still filtered.
-    # Malformed entries: one warning naming the line where the entry starts; the rest of the
-    # file is still filtered. An entry whose values close but which does not is followed, at the
-    # next line that starts with '@', by the next entry.
+    # Malformed entries: one warning naming the line where the entry starts; BibTeX reads on at
+    # the next '@' from the byte where the entry broke, wherever it stands. Where a ',' or the
+    # entry's end is due, an '@' ends the entry unclosed, and the next entry is read from it.
+    # A field name may start with '@' (a field "commented out"); so may an entry type.
+    case("a field name that starts with @", b"@book{k,\n  title = {T},\n  @note = {x},\n  isbn = {%s}\n}\n" % GOOD,
+         b"@book{k,\n  title = {T},\n  @note = {x},\n  isbn = {0-201-63361-2}\n}\n"),
+    case("an entry type that starts with @", b"@@book{k, isbn = {%s}}\n" % GOOD, b"@@book{k, isbn = {0-201-63361-2}}\n"),
+    # After an error, BibTeX reads on at the next '@' on the same line, or in a line that starts
+    # with '%', which is no comment to BibTeX.
+    case("next entry on the same line", b"@book{a,, title = {x}} @book{b, isbn = {%s}}\n" % GOOD,
+         b"@book{a,, title = {x}} @book{b, isbn = {0-201-63361-2}}\n",
+         b"-:1:BibTeX entry not understood on line 1 (expected a field name), copied as it is up to the next @.\n"),
+    case("entries commented out with %", b"%%@book{a,\n%%  title = {x}\n%%}\n%%@book{b, isbn = {%s}}\n" % GOOD,
+         b"%@book{a,\n%  title = {x}\n%}\n%@book{b, isbn = {0-201-63361-2}}\n",
+         b"-:1:BibTeX entry not understood on line 2 (expected a field name), copied as it is up to the next @.\n"),
+    case("an @ where a , is due ends the entry", b"@book{a, title = {x} @book{b, isbn = {%s}}\n" % GOOD,
+         b"@book{a, title = {x} @book{b, isbn = {0-201-63361-2}}\n",
+         b"-:1:BibTeX entry not closed before the entry on line 1.\n"),
+    # Where a value or a key is due, an '@' starts a macro name or the key: the entry that seems
+    # to follow is part of the broken one.
+    case("an @ where a value is due", b"@book{a, title =\n@book{b, isbn = {%s}}\n" % GOOD,
+         stderr=b"-:1:BibTeX entry not understood on line 2 (expected \",\" or the end of the entry), copied as it"
+         b" is up to the next @.\n"),
+    case("an @ where a key is due", b"@book{\n@book{b, isbn = {%s}}\n" % GOOD, b"@book{\n@book{b, isbn = {0-201-63361-2}}\n"),
+    # BibTeX also rejects an entry whose key repeats an earlier one's (in any case) and reads on
+    # at the next '@' after the key; orvane keeps no keys and reads such an entry as any other.
+    case("a repeated key", b"@book{k, isbn = {%s}}\n@book{K, isbn = {%s}}\n" % (GOOD, GOOD),
+         hyphenated(b"@book{k, isbn = {%s}}\n@book{K, isbn = {%s}}\n" % (GOOD, GOOD))),
+    # @string holds one name and one value, @preamble one value.
+    case("@string with two fields", b"@string{a = {x}, b = \"@book{k, isbn = {%s}}\"}\n" % GOOD,
+         b"@string{a = {x}, b = \"@book{k, isbn = {0-201-63361-2}}\"}\n",
+         b"-:1:BibTeX entry not understood on line 1 (expected \"#\" or the end of the entry), copied as it is up to"
+         b" the next @.\n"),
+    case("empty @string", b"@string{}\n@book{k, isbn = {%s}}\n" % GOOD, b"@string{}\n@book{k, isbn = {0-201-63361-2}}\n",
+         b"-:1:BibTeX entry not understood on line 1 (expected a string name), copied as it is up to the next @.\n"),
+    # Only space, tab and the line ends are blanks; other control bytes are neither blanks nor
+    # parts of a name.
+    case("a form feed where a field name is due", b"@book{k,\f isbn = {%s}}\n@book{j,\r isbn\r= {%s}}\n" % (GOOD, GOOD),
+         b"@book{k,\f isbn = {%s}}\n@book{j,\r isbn\r= {0-201-63361-2}}\n" % GOOD,
+         b"-:1:BibTeX entry not understood on line 1 (expected a field name), copied as it is up to the next @.\n"),
     case("missing closing brace", b"@book{a,\n  title = {Open},\n  isbn = {%s}\n\n@book{b, isbn = {%s}}\n" % (GOOD, GOOD),
          b"@book{a,\n  title = {Open},\n  isbn = {0-201-63361-2}\n\n@book{b, isbn = {0-201-63361-2}}\n",
          b"-:1:BibTeX entry not closed before the entry on line 5.\n"),
@@ -74,18 +109,18 @@ CASES = [
     case("field without =", b"x\n@book{a,\n  isbn {%s},\n  isbn = {%s}}\n@book{b, isbn = {%s}}\n" % (GOOD, GOOD, GOOD),
          b"x\n@book{a,\n  isbn {%s},\n  isbn = {%s}}\n@book{b, isbn = {0-201-63361-2}}\n" % (GOOD, GOOD),
          b"-:2:BibTeX entry not understood on line 3 (expected \"=\" after the field name), copied as it is"
-         b" up to the next line that starts with @.\n"),
+         b" up to the next @.\n"),
     case("key without comma", b"@book{a\n  isbn = {%s}}\n@book{b, isbn = {%s}}\n" % (GOOD, GOOD),
          b"@book{a\n  isbn = {%s}}\n@book{b, isbn = {0-201-63361-2}}\n" % GOOD,
          b"-:1:BibTeX entry not understood on line 2 (expected \",\" after the key), copied as it is"
-         b" up to the next line that starts with @.\n"),
+         b" up to the next @.\n"),
     case("missing comma between fields", b"@book{a, title = {T}\n  isbn = {%s}}\n" % GOOD,
          stderr=b"-:1:BibTeX entry not understood on line 2 (expected \",\" or the end of the entry), copied"
-         b" as it is up to the next line that starts with @.\n"),
+         b" as it is up to the next @.\n"),
     case("missing value and stray brace", b"@book{a, isbn = , x = 1}\n@book{b, isbn = \"} %s\"}\n" % GOOD,
-         stderr=b"-:1:BibTeX entry not understood on line 1 (expected a value), copied as it is up to the next"
-         b" line that starts with @.\n-:2:BibTeX entry not understood on line 2 (expected a closing quote"
-         b" before \"}\"), copied as it is up to the next line that starts with @.\n"),
+         stderr=b"-:1:BibTeX entry not understood on line 1 (expected a value), copied as it is up to the next @."
+         b"\n-:2:BibTeX entry not understood on line 2 (expected a closing quote"
+         b" before \"}\"), copied as it is up to the next @.\n"),
     case("input ends inside an entry", b"@book{a, isbn = {%s}, note = {open\n" % GOOD,
          b"@book{a, isbn = {0-201-63361-2}, note = {open\n",
          b"-:1:BibTeX entry not closed at the end of the input.\n"),
@@ -117,16 +152,16 @@ CASES = [
     # Entries that BibTeX rejects: a warning naming their line, and copied as they are.
     case("a key with a blank", b"@book{my key, isbn = {%s}}\n" % GOOD,
          stderr=b"-:1:BibTeX entry not understood on line 1 (expected \",\" after the key), copied as it is up to"
-         b" the next line that starts with @.\n"),
+         b" the next @.\n"),
     case("an empty field", b"@book{k,, isbn = {%s}}\n" % GOOD,
-         stderr=b"-:1:BibTeX entry not understood on line 1 (expected a field name), copied as it is up to the"
-         b" next line that starts with @.\n"),
+         stderr=b"-:1:BibTeX entry not understood on line 1 (expected a field name), copied as it is up to the next @."
+         b"\n"),
     case("a field name that starts with a digit", b"@book{k,\n  13isbn = {%s}}\n" % GOOD,
-         stderr=b"-:1:BibTeX entry not understood on line 2 (expected a field name), copied as it is up to the"
-         b" next line that starts with @.\n"),
+         stderr=b"-:1:BibTeX entry not understood on line 2 (expected a field name), copied as it is up to the next @."
+         b"\n"),
     case("a number value that goes on with letters", b"@book{k, edition = 2nd, isbn = {%s}}\n" % GOOD,
          stderr=b"-:1:BibTeX entry not understood on line 1 (expected \",\" or the end of the entry), copied as it"
-         b" is up to the next line that starts with @.\n"),
+         b" is up to the next @.\n"),
     # A valid ISBN that no range places is written as it came, with a warning in an ISBN field.
     case("valid but placed by no range", b"@book{k,\n  isbn = {979-8-89176-195-7},\n  isbn = {99-0628213-4},\n"
          b"  isbn = {9798891761957},\n  note = {979-8-89176-195-7},\n}\n",

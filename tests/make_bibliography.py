@@ -119,8 +119,8 @@ for n in range(1, 301):
     out.append(rng.choice(styles)(n))
     out.append("\n" if rng.random() < 0.9 else "\n% page 12-34, 2021-12-26\n\n")
     if n == 150:
-        # Its values close, the entry does not: the next line that starts with '@' begins the
-        # next entry.
+        # Its values close, the entry does not: after its last ',' the next entry's type reads as
+        # a field name, as BibTeX reads it, and reading goes on at the '@' after that entry.
         out.append("@book{unclosed150,\n  title = {An entry that never closes},\n"
                    f"  isbn = {{{isbn()}}},\n\n")
 out.append("@Comment{jabref-meta: databaseType:bibtex;}\n")

@@ -10,23 +10,25 @@ namespace {
 
 constexpr std::size_t NONE = std::string_view::npos;
 
+// Space, tab and the line ends; a lone CR ends a line for BibTeX too.
 bool is_blank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
 bool is_digit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// Bytes of names (entry types, field names, macro names): all but blanks and those BibTeX
-// reserves.
+// Bytes of names (entry types, field names, macro names): all but control bytes, blanks among
+// them, and those BibTeX reserves.
 bool is_name_byte(char c) {
-    return !is_blank(c) && std::string_view("\"#%'(),={}").find(c) == NONE;
+    return static_cast<unsigned char>(c) >= 32 && c != ' ' &&
+           std::string_view("\"#%'(),={}").find(c) == NONE;
 }
 
-// Where the text between entries reads a type: a name byte but a digit or '@'.
+// Where the text between entries reads a type: a name byte but a digit ('@' too).
 bool starts_type(char c) {
-    return is_name_byte(c) && !is_digit(c) && c != '@';
+    return is_name_byte(c) && !is_digit(c);
 }
 
 char lower(char c) {
@@ -97,35 +99,16 @@ struct reader {
         return p;
     }
 
-    bool begins_line(std::size_t p) const {
-        while (p > 0) {
-            char c = in[--p];
-            if (c == '\n')
-                return true;
-            if (c != ' ' && c != '\t')
-                return false;
-        }
-        return true;
-    }
-
-    // An '@' at p that starts an entry on a line of its own.
-    bool opens_entry_line(std::size_t p) const {
-        if (p + 1 >= in.size())
-            return false;
-        char next = static_cast<char>(in[p + 1] | 0x20);
-        return next >= 'a' && next <= 'z' && begins_line(p);
-    }
-
-    // A byte the entry's syntax does not allow at p: the text goes on at the next line that
-    // starts with '@'.
+    // A byte the entry's syntax does not allow at p: the text goes on at the next '@' from p.
     std::size_t not_understood(std::size_t p, const std::string &expected) {
         warn(entry_line, "BibTeX entry not understood on line " + std::to_string(line_of(p)) +
-                             " (expected " + expected +
-                             "), copied as it is up to the next line that starts with @");
-        for (std::size_t at = in.find('@', p); at != NONE; at = in.find('@', at + 1))
-            if (begins_line(at))
-                return at;
-        return in.size();
+                             " (expected " + expected + "), copied as it is up to the next @");
+        return p;
+    }
+
+    // Where a ',' or the end is due: an '@' there starts the next entry.
+    std::size_t not_ended(std::size_t p, const std::string &expected) {
+        return in[p] == '@' ? not_closed(p) : not_understood(p, expected);
     }
 
     std::size_t not_closed(std::size_t p) {
@@ -143,6 +126,7 @@ struct reader {
     // text between entries goes on.
     std::size_t entry(std::size_t p, const std::string &type, char close) {
         bool regular = type != "preamble" && type != "string";
+        bool single = !regular; // one value, then the end
         enum {
             key,
             after_key,
@@ -159,8 +143,6 @@ struct reader {
             if (p == in.size())
                 return ends_inside();
             char c = in[p];
-            if (c == '@' && opens_entry_line(p))
-                return not_closed(p);
             switch (at) {
             case key:
                 while (p < in.size() && in[p] != ',' && !is_blank(in[p]) &&
@@ -172,15 +154,15 @@ struct reader {
                 if (c == close)
                     return p + 1;
                 if (c != ',')
-                    return not_understood(p, "\",\" after the key");
+                    return not_ended(p, "\",\" after the key");
                 at = fields;
                 ++p;
                 break;
             case fields: {
-                if (c == close)
+                if (c == close && !single)
                     return p + 1;
                 if (!is_name_byte(c) || is_digit(c))
-                    return not_understood(p, "a field name");
+                    return not_understood(p, single ? "a string name" : "a field name");
                 std::size_t start = p;
                 while (p < in.size() && is_name_byte(in[p]))
                     ++p;
@@ -218,10 +200,11 @@ struct reader {
                     return p + 1;
                 if (c == '#')
                     at = value;
-                else if (c == ',')
+                else if (c == ',' && !single)
                     at = fields;
                 else
-                    return not_understood(p, "\",\" or the end of the entry");
+                    return not_ended(p, single ? "\"#\" or the end of the entry"
+                                               : "\",\" or the end of the entry");
                 ++p;
                 break;
             }
