@@ -19,7 +19,7 @@ std::uint64_t warnings_written = 0;
 // Formatted by hand into one buffer, which goes out as one line: in dense input warnings are
 // frequent enough for printf's cost to show. The message is copied, never used as a format, so
 // a '%' in it is printed as is.
-void report_warning(std::int64_t line, const char *message) {
+void report_notice(std::int64_t line, const char *message) {
     char buffer[512];
     char number[24];
     char *digits = number + sizeof number;
@@ -50,6 +50,10 @@ void report_warning(std::int64_t line, const char *message) {
     *p++ = '.';
     *p++ = '\n';
     write_warning_line(text, length);
+}
+
+void report_warning(std::int64_t line, const char *message) {
+    report_notice(line, message);
     warnings_written += 1;
 }
 

@@ -13,7 +13,11 @@ extern std::int64_t line_number;
 // Writes "NAME:LINE:MESSAGE." to standard error, through the output's gathering of warnings.
 void report_warning(std::int64_t line, const char *message);
 
-// The number of warnings written so far.
+// Writes a warning in the same form that is about the range table, not the input (a valid ISBN
+// that no range places): it is not counted.
+void report_notice(std::int64_t line, const char *message);
+
+// The number of warnings written so far, notices left out.
 std::uint64_t warning_count();
 
 // Writes out what was written before, then "?? MESSAGE" to standard error, and exits with

@@ -91,17 +91,46 @@ void write_unplaced(scan_state &state, const char *token, std::size_t length,
                       "valid ISBN [%.*s] is in no range of the table; --ranges with a current "
                       "export may place it",
                       static_cast<int>(count), characters);
-        report_warning(line_at(state, token), message);
+        report_notice(line_at(state, token), message);
     }
     write_token(state, token, length, token, length);
+}
+
+// Whether a valid ISBN-10 is written as its ISBN-13.
+bool ISBN_10_as_13 = false;
+
+// Makes the ISBN-13 of an ISBN-10 in thirteen, a buffer of ISBN_BUFFER_SIZE bytes, zero after
+// it: 978, the first nine characters and the check digit of the thirteen. Returns false, making
+// nothing, where the nine hold an X: no ISBN-13 stands for such a number.
+bool to_ISBN_13(const char *characters, char (&thirteen)[ISBN_BUFFER_SIZE]) {
+    for (int i = 0; i < 9; ++i)
+        if (characters[i] < '0' || characters[i] > '9')
+            return false;
+    std::memset(thirteen, 0, sizeof thirteen);
+    std::memcpy(thirteen, "978", 3);
+    std::memcpy(thirteen + 3, characters, 9);
+    int sum = 0;
+    for (int i = 0; i < 12; ++i)
+        sum += (i % 2 == 0 ? 1 : 3) * (thirteen[i] - '0');
+    thirteen[12] = static_cast<char>('0' + (10 - sum % 10) % 10);
+    return true;
 }
 
 // Writes a valid candidate as hyphenation makes it: where the index answers, the form is built
 // in the output itself; otherwise the text walk of the isbn module hyphenates a copy. A 13-digit
 // number whose prefix is neither 978 nor 979 is no ISBN to hyphenate: it gets a warning where
 // its last ten digits fall in a range, as if the prefix were a slip, and is written as it came.
+// Where ISBN-10s are written as ISBN-13s, an ISBN-10 is placed as its ISBN-13, by the same
+// groups of 978; one that no range places is written as it came, and its notice quotes it.
 void write_ISBN(scan_state &state, const char *token, std::size_t length, const char *characters,
                 std::size_t count) {
+    const char *quoted = characters;
+    std::size_t quoted_count = count;
+    char thirteen[ISBN_BUFFER_SIZE];
+    if (ISBN_10_as_13 && count == 10 && to_ISBN_13(characters, thirteen)) {
+        characters = thirteen;
+        count = 13;
+    }
     ISBN_parts parts{};
     switch (place_ISBN(characters, count, parts)) {
     case ISBN_placement::placed: {
@@ -114,7 +143,7 @@ void write_ISBN(scan_state &state, const char *token, std::size_t length, const 
         return;
     }
     case ISBN_placement::not_placed:
-        write_unplaced(state, token, length, characters, count);
+        write_unplaced(state, token, length, quoted, quoted_count);
         return;
     case ISBN_placement::ask_the_walk:
         break;
@@ -138,7 +167,7 @@ void write_ISBN(scan_state &state, const char *token, std::size_t length, const 
         hyphenate_ISBN_13(text, scratch, WALK_SIZE);
     std::size_t text_length = std::strlen(text);
     if (text_length == count)
-        write_unplaced(state, token, length, characters, count);
+        write_unplaced(state, token, length, quoted, quoted_count);
     else
         write_token(state, token, length, text, text_length);
 }
@@ -368,6 +397,10 @@ void filter_lines(const char *text, std::size_t length) {
     scan_state state = start_block_scan(text);
     filter_span(state, text, end, text, end);
     end_block_scan(state, end);
+}
+
+void write_ISBN_10_as_13(bool on) {
+    ISBN_10_as_13 = on;
 }
 
 void listen_to_changes(change_listener new_listener) {

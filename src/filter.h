@@ -52,6 +52,11 @@ void catch_up(scan_state &state, const char *position);
 void filter_stretch(scan_state &state, const char *begin, const char *end, const char *block,
                     const char *block_end);
 
+// With on, every valid ISBN-10 that the table places is written as its ISBN-13, hyphenated (978,
+// its first nine characters and a new check digit); one with an X among the nine, or that no
+// range places, is written as without it.
+void write_ISBN_10_as_13(bool on);
+
 // A token written otherwise than it came: its text in the input, the text written for it, and
 // its line.
 struct token_change {

@@ -25,9 +25,9 @@ constexpr const char *VERSION = ORVANE_VERSION;
 constexpr const char *RELEASE_DATE = "26-Dec-2021";
 
 constexpr const char *HELP_TEXT =
-    "orvane [ --help ] [ --version ] [ --bibtex ] [ --ranges=FILE ] [ arguments ]\n"
-    "orvane [ --bibtex ] [ --ranges=FILE ] --in-place FILE ...\n"
-    "orvane [ --bibtex ] [ --ranges=FILE ] --check [ FILE ... ]\n"
+    "orvane [ --help ] [ --version ] [ --bibtex ] [ --isbn13 ] [ --ranges=FILE ] [ arguments ]\n"
+    "orvane [ --bibtex ] [ --isbn13 ] [ --ranges=FILE ] --in-place FILE ...\n"
+    "orvane [ --bibtex ] [ --isbn13 ] [ --ranges=FILE ] --check [ FILE ... ]\n"
     "\n"
     "Hyphenate apparent ISBN-10 and ISBN-13 data on the command line, or stdin.\n"
     "Arguments or lines that resemble Web URLs are copied verbatim.\n"
@@ -36,12 +36,14 @@ constexpr const char *HELP_TEXT =
     "\n"
     "Without arguments, filter lines from stdin to stdout.\n"
     "With a leading --bibtex, change only the values of ISBN fields of BibTeX entries.\n"
-    "With a leading --ranges=FILE, hyphenate by the agency's RangeMessage.xml at FILE.\n"
+    "With a leading --isbn13, write each ISBN-10 that the table places as an ISBN-13.\n"
+    "With a leading --ranges=FILE, hyphenate by the agency's RangeMessage.xml at FILE;\n"
+    "without it, by the one that ISBN_RANGE_MESSAGE names, if set.\n"
     "With --in-place, filter each FILE and replace it where its content changes.\n"
     "With --check, write nothing, and report what would change in each FILE (or stdin).\n"
     "\n"
     "Exit status: 0; 1 after an error, or with --check when anything would change\n"
-    "or a warning was given; 2 after a usage error.\n"
+    "or a warning about the input was given; 2 after a usage error.\n"
     "\n"
     "After careful comparison of input and output streams, it may be safe to\n"
     "apply this program to most BibTeX files.\n";
@@ -69,16 +71,17 @@ void filter_arguments(int first, int argc, char **argv, bool bibtex) {
     }
 }
 
-// Replaces the built-in range table by the export at path, or ends the run before any output.
-void load_ranges(const char *path) {
+// Replaces the built-in range table by the export at path, or ends the run before any output;
+// its messages name the path after the text that says where it came from.
+void load_ranges(const char *path, const char *source) {
     range_message message;
     std::string fault = read_range_message(path, message);
     if (!fault.empty())
-        report_fatal(fault.c_str());
+        report_fatal((source + fault).c_str());
     try {
         ISBN_load_range_message(message);
     } catch (const std::bad_alloc &) {
-        report_fatal((std::string(path) + ": out of memory while loading it").c_str());
+        report_fatal((source + std::string(path) + ": out of memory while loading it").c_str());
     }
 }
 
@@ -117,6 +120,7 @@ int main(int argc, char **argv) {
     bool bibtex = false;
     bool in_place = false;
     bool check = false;
+    bool isbn13 = false;
     const char *ranges = nullptr;
     int first = 1;
     for (; first < argc; ++first) {
@@ -126,6 +130,8 @@ int main(int argc, char **argv) {
             in_place = true;
         else if (std::strcmp(argv[first], "--check") == 0)
             check = true;
+        else if (std::strcmp(argv[first], "--isbn13") == 0)
+            isbn13 = true;
         else if (std::string_view(argv[first]).substr(0, RANGES.size()) == RANGES)
             ranges = argv[first] + RANGES.size();
         else if ((in_place || check) && std::strcmp(argv[first], "--") == 0) {
@@ -148,8 +154,13 @@ int main(int argc, char **argv) {
             if (std::strcmp(argv[i], "-") == 0)
                 usage_error("--in-place cannot replace standard input (-)");
     start_output(STDOUT_FILENO);
+    // --ranges wins over the variable, which the Perl ISBN library reads too.
+    const char *variable = std::getenv("ISBN_RANGE_MESSAGE");
     if (ranges != nullptr && !answers)
-        load_ranges(ranges);
+        load_ranges(ranges, "");
+    else if (variable != nullptr && *variable != '\0' && !answers)
+        load_ranges(variable, "ISBN_RANGE_MESSAGE=");
+    write_ISBN_10_as_13(isbn13);
     static constexpr input_mode TEXT{start_input_lines, filter_lines, nullptr};
     static constexpr input_mode BIBTEX{start_bibtex_input, filter_bibtex_lines,
                                        finish_bibtex_input};

@@ -5,9 +5,12 @@ RANGES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fixtures", "r
 SMALL = os.path.join(RANGES, "RangeMessage-small.xml")
 MISSING = os.path.join(RANGES, "missing.xml")
 
-HELP = (b"orvane [ --help ] [ --version ] [ --bibtex ] [ --ranges=FILE ] [ arguments ]\n"
-        b"orvane [ --bibtex ] [ --ranges=FILE ] --in-place FILE ...\n"
-        b"orvane [ --bibtex ] [ --ranges=FILE ] --check [ FILE ... ]\n"
+NOT_XML = os.path.join(os.path.dirname(RANGES), "isbn-ranges-from-RangeMessage.txt")
+VARIABLE = "ISBN_RANGE_MESSAGE"
+
+HELP = (b"orvane [ --help ] [ --version ] [ --bibtex ] [ --isbn13 ] [ --ranges=FILE ] [ arguments ]\n"
+        b"orvane [ --bibtex ] [ --isbn13 ] [ --ranges=FILE ] --in-place FILE ...\n"
+        b"orvane [ --bibtex ] [ --isbn13 ] [ --ranges=FILE ] --check [ FILE ... ]\n"
         b"\n"
         b"Hyphenate apparent ISBN-10 and ISBN-13 data on the command line, or stdin.\n"
         b"Arguments or lines that resemble Web URLs are copied verbatim.\n"
@@ -16,12 +19,14 @@ HELP = (b"orvane [ --help ] [ --version ] [ --bibtex ] [ --ranges=FILE ] [ argum
         b"\n"
         b"Without arguments, filter lines from stdin to stdout.\n"
         b"With a leading --bibtex, change only the values of ISBN fields of BibTeX entries.\n"
-        b"With a leading --ranges=FILE, hyphenate by the agency's RangeMessage.xml at FILE.\n"
+        b"With a leading --isbn13, write each ISBN-10 that the table places as an ISBN-13.\n"
+        b"With a leading --ranges=FILE, hyphenate by the agency's RangeMessage.xml at FILE;\n"
+        b"without it, by the one that ISBN_RANGE_MESSAGE names, if set.\n"
         b"With --in-place, filter each FILE and replace it where its content changes.\n"
         b"With --check, write nothing, and report what would change in each FILE (or stdin).\n"
         b"\n"
         b"Exit status: 0; 1 after an error, or with --check when anything would change\n"
-        b"or a warning was given; 2 after a usage error.\n"
+        b"or a warning about the input was given; 2 after a usage error.\n"
         b"\n"
         b"After careful comparison of input and output streams, it may be safe to\n"
         b"apply this program to most BibTeX files.\n")
@@ -87,6 +92,41 @@ CASES = [
      b"-:1:9780-201-63361-2 would be written as 978-0-201-63361-2.\n", 1),
     ("check clean standard input", ["--bibtex", "--check", "-"], b"@book{k, isbn = {0-201-63361-2}}\n", b"", b"", 0),
     ("check help", ["--check", "--help"], b"", HELP, b"", 0),
+    # ISBN_RANGE_MESSAGE names an export read as --ranges reads one, unless --ranges is given; a
+    # fault ends the run before any output, naming the variable.
+    ("variable set", ["9789969500127"], b"", b"978-9969-500-12-7\n", b"", 0, {VARIABLE: SMALL}),
+    ("variable set, standard input", ["--bibtex"], b"@book{k, isbn = {9969500120}}\n",
+     b"@book{k, isbn = {9969-500-12-0}}\n", b"", 0, {VARIABLE: SMALL}),
+    ("variable empty", ["9789969500127"], b"", b"9789969500127\n", b"", 0, {VARIABLE: ""}),
+    ("variable naming a missing file", ["0201633612"], b"0201633612\n", b"",
+     b"?? ISBN_RANGE_MESSAGE=" + MISSING.encode() + b": No such file or directory\n", 1, {VARIABLE: MISSING}),
+    ("variable naming a file that is not an export", [], b"0201633612\n", b"",
+     b"?? ISBN_RANGE_MESSAGE=" + NOT_XML.encode() + b": line 1, column 1: not well-formed XML"
+     b" (not well-formed (invalid token))\n", 1, {VARIABLE: NOT_XML}),
+    ("--ranges wins over the variable", ["--ranges=" + SMALL, "9789969500127"], b"", b"978-9969-500-12-7\n", b"", 0,
+     {VARIABLE: MISSING}),
+    ("variable not read for help", ["--help"], b"", HELP, b"", 0, {VARIABLE: MISSING}),
+    # --check fails on faults of the input, not on limits of the table: a valid ISBN that no
+    # range places is reported, and by itself leaves the status 0.
+    ("check, only an ISBN no range places", ["--bibtex", "--check"], b"@book{k, isbn = {99-0628213-4}}\n", b"",
+     b"-:1:valid ISBN [9906282134] is in no range of the table; --ranges with a current export may place it.\n", 0),
+    ("check, an ISBN no range places and a wrong check digit", ["--bibtex", "--check"],
+     b"@book{k, isbn = {99-0628213-4}, isbn = {0-201-63361-3}}\n", b"",
+     b"-:1:valid ISBN [9906282134] is in no range of the table; --ranges with a current export may place it.\n"
+     b"-:1:invalid ISBN-10 value [0201633613].\n", 1),
+    # --isbn13: each ISBN-10 that the table places as its ISBN-13, hyphenated; the rest as before.
+    ("isbn13", ["--isbn13", "0201633612", "0-201-63361-2", "080442957X", "080442957x", "9780201633610", "9791000000008"],
+     b"", b"978-0-201-63361-0 978-0-201-63361-0 978-0-8044-2957-3 978-0-8044-2957-3 978-0-201-63361-0"
+     b" 979-10-00-00000-8\n", b"", 0),
+    ("isbn13 leaves alone what it cannot convert", ["--isbn13", "02016336X6", "9906282134", "0201633613"], b"",
+     b"0-201-6336X-6 9906282134 0201633613\n", b"-:0:invalid ISBN-10 value [0201633613].\n", 0),
+    ("isbn13 in BibTeX mode", ["--bibtex", "--isbn13"],
+     b"@book{k, isbn = {0-201-63361-2}, isbn = {99-0628213-4}, note = {0201633612}}\n",
+     b"@book{k, isbn = {978-0-201-63361-0}, isbn = {99-0628213-4}, note = {0201633612}}\n",
+     b"-:1:valid ISBN [9906282134] is in no range of the table; --ranges with a current export may place it.\n", 0),
+    ("isbn13 with ranges from an export", ["--isbn13", "--ranges=" + SMALL, "9969500120"], b"", b"978-9969-500-12-7\n", b"", 0),
+    ("isbn13 and check", ["--check", "--isbn13"], b"0-201-63361-2\n978-0-201-63361-0\n", b"",
+     b"-:1:0-201-63361-2 would be written as 978-0-201-63361-0.\n", 1),
     # "--" ends the leading options of --in-place and --check; for a filter of arguments it is text.
     ("check, then --", ["--check", "--", "--help"], b"", b"", b"?? --help: No such file or directory\n", 1),
     ("check, then -- and standard input", ["--check", "--", "-"], b"0201633612\n", b"",

@@ -199,6 +199,15 @@ def _(d):
         "status": 0, "stderr": b"", "files": {"--ranges=x.bib": OTHER_DONE, "chg.bib": OTHER_DONE}}
 
 
+@row("--isbn13 in place: each conversion is a change")
+def _(d):
+    write(f"{d}/ten.bib", b"@book{k, isbn = {0-201-63361-2}}\n")
+    write(f"{d}/thirteen.bib", b"@book{k, isbn = {978-0-201-63361-0}}\n")
+    return {"args": ["--bibtex", "--isbn13", "--in-place", "ten.bib", "thirteen.bib"]}, {
+        "status": 0, "stderr": b"", "files": {"ten.bib": b"@book{k, isbn = {978-0-201-63361-0}}\n",
+                                             "thirteen.bib": b"@book{k, isbn = {978-0-201-63361-0}}\n"}}
+
+
 @row("standard input cannot be replaced")
 def _(d):
     write(f"{d}/chg.bib", OTHER)

@@ -26,8 +26,8 @@ def unread(descriptor):
     return struct.unpack("i", fcntl.ioctl(descriptor, termios.FIONREAD, b"\0\0\0\0"))[0]
 
 
-def run(command, data, how, timeout=60):
-    process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+def run(command, data, how, timeout=60, env=None):
+    process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
     collected = {}
 
     def collect(name, stream):

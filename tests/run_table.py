@@ -4,8 +4,10 @@ standard error and exit status byte for byte.
 
     run_table.py ORVANE TABLE.py
 
-A table module defines CASES, a list of rows (name, arguments, stdin, stdout, stderr, status):
-the arguments a list of str, the three streams bytes, the status an int. A row with an input
+A table module defines CASES, a list of rows (name, arguments, stdin, stdout, stderr, status),
+and optionally a seventh item, the environment variables to set (a dict; an empty value is set
+empty): the arguments a list of str, the three streams bytes, the status an int. ISBN_RANGE_MESSAGE
+is unset unless a row sets it. A row with an input
 also runs with that input read one line at a time and one byte at a time, so that every line
 end, and every byte, is also the end of a block.
 """
@@ -24,12 +26,14 @@ def main():
     module = importlib.util.module_from_spec(table_spec)
     table_spec.loader.exec_module(module)
     failed = 0
-    for name, args, stdin, stdout, stderr, status in module.CASES:
+    base = {k: v for k, v in os.environ.items() if k != "ISBN_RANGE_MESSAGE"}
+    for name, args, stdin, stdout, stderr, status, *more in module.CASES:
+        environment = dict(base, **(more[0] if more else {}))
         for way in ("whole", "lines", "bytes") if stdin else ("whole",):
             if way == "whole":
-                result = subprocess.run([binary, *args], input=stdin, capture_output=True)
+                result = subprocess.run([binary, *args], input=stdin, capture_output=True, env=environment)
             else:
-                result = paced_input.run([binary, *args], stdin, way)
+                result = paced_input.run([binary, *args], stdin, way, env=environment)
             got = (result.stdout, result.stderr, result.returncode)
             if got != (stdout, stderr, status):
                 failed += 1
