@@ -1,3 +1,5 @@
+// BibTeX mode: the parser that finds the values of ISBN fields and hands them to the text filter.
+
 #include "bibtex.h"
 
 #include "diagnostics.h"

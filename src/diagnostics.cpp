@@ -1,3 +1,5 @@
+// Warnings about the input and fatal errors: their texts, formatted and handed to the output.
+
 #include "diagnostics.h"
 
 #include "output.h"
@@ -61,9 +63,12 @@ std::uint64_t warning_count() {
     return warnings_written;
 }
 
+void report_text(const char *text) {
+    write_error_text(text, std::strlen(text));
+}
+
 void report_error(const char *message) {
-    flush_warnings();
-    std::fprintf(stderr, "%s %s\n", "??", message);
+    report_text(("?? " + std::string(message) + "\n").c_str());
 }
 
 // What was written before the failure is delivered first: the text now, the stream's buffer by

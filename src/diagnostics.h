@@ -30,5 +30,9 @@ std::uint64_t warning_count();
 // Writes "?? MESSAGE" to standard error, after the warnings before it, and goes on.
 void report_error(const char *message);
 
+// Writes text, whole lines, to standard error after the warnings before it: with the warnings,
+// the one way anything reaches standard error (the table upkeep's messages and dump use it).
+void report_text(const char *text);
+
 // Returns a heap copy of text that the caller owns; running out of memory is fatal.
 char *duplicate_string(const char *text);

@@ -286,8 +286,8 @@ bool copy_start(int input, int output, std::uint64_t count) {
     std::vector<char> buffer(std::size_t{1} << 16);
     off_t at = 0;
     while (static_cast<std::uint64_t>(at) < count) {
-        std::size_t want =
-            static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), count - at));
+        std::size_t want = static_cast<std::size_t>(
+            std::min<std::uint64_t>(buffer.size(), count - static_cast<std::uint64_t>(at)));
         ssize_t got = pread(input, buffer.data(), want, at);
         if (got < 0 && errno == EINTR)
             continue;
@@ -310,6 +310,11 @@ bool copy_start(int input, int output, std::uint64_t count) {
     return true;
 }
 
+// The reason of a failure to write the new content.
+std::string cannot_write(int error) {
+    return std::string("cannot write the new content: ") + std::strerror(error);
+}
+
 // The listener of in place: at the first change, the file for the new content is made, the part
 // of the input handed over unchanged so far copied into it, and the output sent there. Until
 // then nothing is written, so a file that does not change costs one read and no write, and
@@ -327,7 +332,7 @@ void first_change(const token_change &) {
     }
     if (!copy_start(file.input, file.output, output_discarded())) {
         int error = errno;
-        file.failure = std::string("cannot write the new content: ") + std::strerror(error);
+        file.failure = cannot_write(error);
         fail_output(error);
         return;
     }
@@ -346,9 +351,9 @@ std::string reason(const input_end &end) {
     case input_end::read_error:
         return std::strerror(end.error);
     case input_end::write_error:
-        return std::string("cannot write the new content: ") + std::strerror(end.error);
+        return cannot_write(end.error);
     case input_end::out_of_memory:
-        return "Out of memory for an input line";
+        return OUT_OF_MEMORY_FOR_A_LINE;
     case input_end::complete:
         break;
     }
@@ -495,7 +500,7 @@ bool filter_file_in_place(const char *name, const input_mode &mode, read_functio
     if (!fault.empty())
         return fail(name, fault);
     if (fsync(output.number) != 0)
-        return fail(name, std::string("cannot write the new content: ") + std::strerror(errno));
+        return fail(name, cannot_write(errno));
     fault = replace(file, before);
     if (!fault.empty())
         return fail(name, fault);

@@ -1,3 +1,5 @@
+// The text filter: tokens, the candidate check and the one writing rule, over blocks of lines.
+
 #include "filter.h"
 
 #include "characters.h"
@@ -12,10 +14,6 @@
 #include <cstring>
 #include <string>
 #include <string_view>
-
-#if defined(__SSE2__) && !defined(ORVANE_SCALAR_KERNELS)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -298,54 +296,6 @@ void filter_stretch(scan_state &state, const char *begin, const char *end, const
                     const char *block_end) {
     filter_span(state, begin, end, block, block_end);
 }
-
-// Weights 1 to 9; the sum modulo 11 must equal the last character, where X stands for 10.
-bool check_ISBN_10(const char *characters) {
-    int sum = 0;
-    for (int position = 1; position <= 9; ++position)
-        sum += position * ISBN_character_value(characters[position - 1]);
-    return sum % 11 == ISBN_character_value(characters[9]);
-}
-
-// Weights 1 and 3 in turn; an X (10) in the last place never equals a check value of 0 to 9.
-bool check_ISBN_13(const char *characters) {
-    int sum = 0;
-    for (int position = 1; position <= 12; ++position)
-        sum += (position % 2 == 1 ? 1 : 3) * ISBN_character_value(characters[position - 1]);
-    int check = sum % 10 == 0 ? 0 : 10 - sum % 10;
-    return check == ISBN_character_value(characters[12]);
-}
-
-#if defined(__SSE2__) && !defined(ORVANE_SCALAR_KERNELS)
-// Both tests as one weighted sum of 16 bytes, the weights chosen by the count: an ISBN-10's
-// check character weighs 10, -1 modulo 11, so its sum is 0 modulo 11 where the test passes;
-// an ISBN-13's weighs 1, and its sum is 0 modulo 10 where the test passes, unless the check
-// character is an X. Bytes past the count weigh 0. No branch: which test applies is as random
-// as the input.
-bool check_ISBN(const char *characters, std::size_t count) {
-    alignas(16) static constexpr std::int16_t WEIGHTS[2][16] = {
-        {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0, 0, 0, 0, 0, 0},
-        {1, 3, 1, 3, 1, 3, 1, 3, 1, 3, 1, 3, 1, 0, 0, 0}};
-    const __m128i *weights = reinterpret_cast<const __m128i *>(WEIGHTS[count == 13]);
-    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(characters));
-    // '0' to '9' become 0 to 9, and 'x' and 'X' (40 and 72 after the subtraction) 10.
-    __m128i values = _mm_min_epu8(_mm_sub_epi8(bytes, _mm_set1_epi8('0')), _mm_set1_epi8(10));
-    __m128i zero = _mm_setzero_si128();
-    __m128i sums = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(values, zero), weights[0]),
-                                 _mm_madd_epi16(_mm_unpackhi_epi8(values, zero), weights[1]));
-    sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, 0x4E));
-    sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, 0xB1));
-    auto sum = static_cast<unsigned>(_mm_cvtsi128_si32(sums));
-    bool ten = sum % 11 == 0;
-    bool thirteen = (sum % 10 == 0) & ((characters[12] | 0x20) != 'x'); // no branch
-    return count == 13 ? thirteen : ten;
-}
-#else
-// The same tests, by the loops.
-bool check_ISBN(const char *characters, std::size_t count) {
-    return count == 13 ? check_ISBN_13(characters) : check_ISBN_10(characters);
-}
-#endif
 
 bool check_candidate(const char *hyphen_free, std::size_t length, std::int64_t line) {
     if (check_ISBN(hyphen_free, length))

@@ -71,14 +71,6 @@ struct token_change {
 using change_listener = void (*)(const token_change &change);
 void listen_to_changes(change_listener listener);
 
-// Check-digit tests on exactly 10 or 13 ISBN characters; 'x' and 'X' count 10 anywhere.
-bool check_ISBN_10(const char *characters);
-bool check_ISBN_13(const char *characters);
-
-// The same tests, for count 10 or 13 ISBN characters at the start of a buffer of
-// ISBN_BUFFER_SIZE bytes (isbn.h), of which it reads 16: all in a few vector steps.
-bool check_ISBN(const char *characters, std::size_t count);
-
 // Candidate check of a token's hyphen-free text of 10 or 13 characters, at the start of a
 // buffer of ISBN_BUFFER_SIZE bytes: tests its check digit and reports a wrong one as a warning
 // on line.

@@ -1,3 +1,5 @@
+// Input in blocks of whole lines, read from a descriptor and handed to the mode's filter.
+
 #include "input.h"
 
 #include "diagnostics.h"
@@ -101,6 +103,6 @@ void filter_standard_input(const input_mode &mode) {
     case input_end::write_error:
         report_errno_fatal("Write error on standard output", end.error);
     case input_end::out_of_memory:
-        report_fatal("Out of memory for an input line");
+        report_fatal(OUT_OF_MEMORY_FOR_A_LINE);
     }
 }

@@ -27,6 +27,9 @@ struct input_mode {
 // The system call that reads input; tests put a reader of their own in its place.
 using read_function = ssize_t (*)(int descriptor, void *buffer, std::size_t count);
 
+// What a line that memory cannot hold is called, in every message.
+constexpr const char *OUT_OF_MEMORY_FOR_A_LINE = "Out of memory for an input line";
+
 // How the filtering of an input ended, and the error number of a failure.
 struct input_end {
     enum { complete, read_error, write_error, out_of_memory } how;

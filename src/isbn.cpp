@@ -1,3 +1,5 @@
+// The isbn module's range comparison, its walk over the table, and hyphenation of whole texts.
+
 #include "isbn.h"
 
 #include "characters.h"
@@ -11,7 +13,8 @@ namespace {
 // At most this many ISBN characters of a text take part in a range comparison.
 constexpr std::size_t EXTRACT_MAX = 14;
 
-// Collects the ISBN characters of text, skipping every other byte, up to EXTRACT_MAX of them.
+// Collects the ISBN characters of text, passing over the bytes that are not ISBN characters, up
+// to EXTRACT_MAX of them.
 void extract(const char *text, char (&out)[EXTRACT_MAX + 1]) {
     std::size_t n = 0;
     for (; *text != '\0' && n < EXTRACT_MAX; ++text)

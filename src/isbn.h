@@ -16,6 +16,10 @@ struct ISBN_range_row {
 
 constexpr std::size_t ISBN_RANGE_MAX = 2560;
 
+// The most digits a group-and-publisher prefix holds, so that at least two remain for an
+// ISBN-10's title and check digit.
+constexpr std::size_t ISBN_PREFIX_DIGITS_MAX = 8;
+
 extern ISBN_range_row ISBN_range[ISBN_RANGE_MAX];
 
 // Rows before this index belong to the groups of prefix 978, the rows from it on to prefix 979.

@@ -11,6 +11,7 @@
 
 #include "characters.h"
 #include "isbn.h"
+#include "scan.h"
 
 #include <algorithm>
 #include <array>
@@ -18,13 +19,9 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__) && !defined(ORVANE_SCALAR_KERNELS)
-#include <emmintrin.h>
-#endif
-
 namespace {
 
-constexpr int PLACES = 8;
+constexpr int PLACES = static_cast<int>(ISBN_PREFIX_DIGITS_MAX);
 constexpr std::uint32_t SPACE = 214358881; // 11^8
 
 // 11 to the power n, for n from 0 to 8.
@@ -50,8 +47,8 @@ struct row_interval {
 constexpr std::uint32_t BUCKETS = 14641;
 constexpr std::uint32_t BUCKET_WIDTH = SPACE / BUCKETS;
 
-// The search reads this many high ends at a time.
-constexpr std::size_t HIGHS_READ = 16;
+// The bucket search may read this many high ends from any interval on.
+constexpr std::size_t HIGHS_READ = HIGHS_READ_AHEAD;
 
 // The intervals of one prefix's rows, sorted and disjoint, and for each bucket the first
 // interval that ends after the bucket's first key (count where there is none).
@@ -151,41 +148,13 @@ void build_index() {
     state = built ? index_state::ready : index_state::unusable;
 }
 
-#if defined(__SSE2__) && !defined(ORVANE_SCALAR_KERNELS)
 // The interval of the table that holds value, or nullptr: the first interval that ends after
-// value, found from the first one that ends after the bucket's first key by counting, sixteen
-// at a time, the high ends at or below value. Most buckets meet one or two intervals, and a few
-// up to a few dozen; keys fall in both alike, so the scalar search, which stops at the first
-// high end above value, is mispredicted at almost every key.
+// value, searched from the first one that ends after the bucket's first key by the kernel room's
+// bucket search.
 const row_interval *look_up(const prefix_table &table, std::uint32_t value) {
-    std::size_t k = table.first[value / BUCKET_WIDTH];
-    __m128i key = _mm_set1_epi32(static_cast<std::int32_t>(value));
-    for (;;) {
-        auto highs = reinterpret_cast<const __m128i *>(&table.highs[k]);
-        auto above = [&](int i) { // a bit for each of 4 high ends above value
-            __m128i ends = _mm_loadu_si128(highs + i);
-            return static_cast<unsigned>(
-                _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(ends, key))));
-        };
-        // The high ends ascend, so the bits above value are the upper ones.
-        unsigned mask = above(0) | above(1) << 4 | above(2) << 8 | above(3) << 12;
-        if (mask != 0) {
-            k += static_cast<unsigned>(__builtin_ctz(mask));
-            break;
-        }
-        k += HIGHS_READ;
-    }
+    std::size_t k = first_high_above(table.highs.data(), table.first[value / BUCKET_WIDTH], value);
     return k < table.count && table.intervals[k].low <= value ? &table.intervals[k] : nullptr;
 }
-#else
-// The same search, one high end at a time.
-const row_interval *look_up(const prefix_table &table, std::uint32_t value) {
-    std::size_t k = table.first[value / BUCKET_WIDTH];
-    while (static_cast<std::uint32_t>(table.highs[k]) <= value)
-        ++k;
-    return k < table.count && table.intervals[k].low <= value ? &table.intervals[k] : nullptr;
-}
-#endif
 
 // The key's first 8 ISBN characters as a base-11 number; false if it has fewer.
 bool key_value(const char *key, std::uint32_t &value) {

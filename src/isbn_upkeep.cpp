@@ -6,6 +6,7 @@
 #include "range_message.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,17 +16,30 @@
 
 namespace {
 
-constexpr std::size_t MAX_PREFIX_DIGITS = 8;
-
 // The heap copies ISBN_initialize made, field for field. Only these are ever released, so a
 // static text in the table, or one a caller put there, is never freed, and a copy that the
 // table no longer refers to is still found and freed.
 ISBN_range_row copies[ISBN_RANGE_MAX];
 
+// A text formatted as printf does, of any length.
+[[gnu::format(printf, 1, 2)]] std::string formatted(const char *format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    va_list again;
+    va_copy(again, arguments);
+    int length = std::vsnprintf(nullptr, 0, format, arguments);
+    va_end(arguments);
+    std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
+    std::vsnprintf(text.data(), text.size() + 1, format, again);
+    va_end(again);
+    return text;
+}
+
 // A broken table invariant is a programming error: report it and abort, in every build.
 [[noreturn]] void assertion_failed(const char *expression, const char *function, int line) {
-    std::fprintf(stderr, "Assertion failed: (%s), function %s, file isbn, line %d.\n", expression,
-                 function, line);
+    report_text(formatted("Assertion failed: (%s), function %s, file isbn_upkeep.cpp, line %d.\n",
+                          expression, function, line)
+                    .c_str());
     std::abort();
 }
 
@@ -66,14 +80,14 @@ bool is_prefix(const char *text) {
         return false;
     const char *publisher = text + group + 1;
     std::size_t digits = std::strspn(publisher, "0123456789");
-    return digits != 0 && publisher[digits] == '\0' && group + digits <= MAX_PREFIX_DIGITS;
+    return digits != 0 && publisher[digits] == '\0' && group + digits <= ISBN_PREFIX_DIGITS_MAX;
 }
 
 // Reports a malformed prefix and replaces it by a fresh empty copy.
 void check_prefix(const char *&field, const char *&copy) {
     if (is_prefix(field))
         return;
-    std::fprintf(stderr, "Invalid country/language-publisher ISBN prefix [%s]\n", field);
+    report_text(formatted("Invalid country/language-publisher ISBN prefix [%s]\n", field).c_str());
     blank_field(field, copy);
 }
 
@@ -152,9 +166,11 @@ void ISBN_initialize() {
         check_prefix(row.begin, copies[k].begin);
         check_prefix(row.end, copies[k].end);
         if (std::strcmp(row.begin, row.end) > 0) {
-            std::fprintf(
-                stderr, "Non-increasing country/language-publisher ISBN range [%s .. %s] deleted\n",
-                row.begin, row.end);
+            report_text(
+                formatted(
+                    "Non-increasing country/language-publisher ISBN range [%s .. %s] deleted\n",
+                    row.begin, row.end)
+                    .c_str());
             blank_field(row.begin, copies[k].begin);
             blank_field(row.end, copies[k].end);
         }
@@ -165,7 +181,7 @@ void ISBN_initialize() {
 // A group opens after two empty lines with its annotated row; a row repeating the previous
 // row's annotation in the same group is printed without it.
 void do_print_ISBN_table() {
-    std::fprintf(stderr, "%%%%%% ISBN ranges and country/language groups\n");
+    report_text("%%% ISBN ranges and country/language groups\n");
     std::size_t n = ISBN_rows_of(ISBN_rows::all).last;
     for (std::size_t k = 0; k < n; ++k) {
         check_row_fields(k, __func__);
@@ -177,10 +193,10 @@ void do_print_ISBN_table() {
                 same_group(previous.begin, row.begin))
                 annotated = false;
         }
-        std::fprintf(stderr, "%s%-11s\t%-11s%s%s\n", annotated ? "\n\n" : "", row.begin, row.end,
-                     annotated ? "\t" : "", annotated ? row.countries : "");
+        report_text(formatted("%s%-11s\t%-11s%s%s\n", annotated ? "\n\n" : "", row.begin, row.end,
+                              annotated ? "\t" : "", annotated ? row.countries : "")
+                        .c_str());
     }
-    std::fflush(stderr);
 }
 
 // Every row, in use or not, ends with its fields absent; only the copies are freed.

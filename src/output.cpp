@@ -1,3 +1,5 @@
+// What the run writes: the text in pieces, and the warnings gathered beside it, in order.
+
 #include "output.h"
 
 #include <cerrno>
@@ -236,6 +238,11 @@ void write_warning_line(const char *line, std::size_t length) {
     }
     std::memcpy(warnings + warnings_length, line, length);
     warnings_length += length;
+}
+
+void write_error_text(const char *text, std::size_t length) {
+    flush_warnings();
+    std::fwrite(text, 1, length, stderr);
 }
 
 // Standard error is unbuffered: the gathered lines go out in one write.

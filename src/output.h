@@ -77,6 +77,9 @@ int output_error();
 // Appends a whole line of standard error (a warning), as above.
 void write_warning_line(const char *line, std::size_t length);
 
+// Writes text to standard error at once, after the warnings gathered so far.
+void write_error_text(const char *text, std::size_t length);
+
 // Writes the gathered warnings now.
 void flush_warnings();
 

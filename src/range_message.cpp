@@ -1,3 +1,5 @@
+// The reader of the agency's range export: expat's events into checked registration groups.
+
 #include "range_message.h"
 
 #include "isbn.h"
@@ -14,9 +16,7 @@
 
 namespace {
 
-// Digits of group and publisher together: the rest of a 13-digit ISBN is its prefix, at least
-// one title digit and the check digit.
-constexpr std::size_t MAX_PREFIX_DIGITS = 8;
+// Digits of a rule's range.
 constexpr std::size_t RANGE_DIGITS = 7;
 
 // A rule as the export has it.
@@ -169,7 +169,7 @@ std::string convert_group(const raw_group &raw, range_group &group) {
     group.prefix = raw.prefix.substr(0, hyphen);
     group.digits = hyphen == std::string::npos ? "" : raw.prefix.substr(hyphen + 1);
     if ((group.prefix != "978" && group.prefix != "979") || !all_digits(group.digits) ||
-        group.digits.size() >= MAX_PREFIX_DIGITS)
+        group.digits.size() >= ISBN_PREFIX_DIGITS_MAX)
         return where + ": the prefix is not 978 or 979, a hyphen and group digits";
     if (raw.agency.empty())
         return where + ": no Agency";
@@ -193,7 +193,7 @@ std::string convert_group(const raw_group &raw, range_group &group) {
         previous_high = high;
         if (length == 0)
             continue; // an unassigned range
-        if (group.digits.size() + length > MAX_PREFIX_DIGITS)
+        if (group.digits.size() + length > ISBN_PREFIX_DIGITS_MAX)
             return quoted + ": the group's " + std::to_string(group.digits.size()) +
                    " digits and the length leave no room for a title";
         if (low.find_first_not_of('0', length) != std::string::npos ||

@@ -1,3 +1,5 @@
+// The byte-scanning kernels: each SSE2 kernel beside its scalar twin, and the one choice of them.
+
 #include "scan.h"
 
 #include "characters.h"
@@ -53,9 +55,38 @@ std::size_t count_newlines_scalar(const char *begin, const char *end) {
     return newlines;
 }
 
-// The SSE2 kernels where the target has SSE2 (every x86-64); elsewhere, and in a build that asks
-// for them (ORVANE_SCALAR_KERNELS, which the tests also run), the scalar twins are the kernels.
-#if defined(__SSE2__) && !defined(ORVANE_SCALAR_KERNELS)
+// Weights 1 to 9; the sum modulo 11 must equal the last character, where X stands for 10.
+bool check_ISBN_10(const char *characters) {
+    int sum = 0;
+    for (int position = 1; position <= 9; ++position)
+        sum += position * ISBN_character_value(characters[position - 1]);
+    return sum % 11 == ISBN_character_value(characters[9]);
+}
+
+// Weights 1 and 3 in turn; an X (10) in the last place never equals a check value of 0 to 9.
+bool check_ISBN_13(const char *characters) {
+    int sum = 0;
+    for (int position = 1; position <= 12; ++position)
+        sum += (position % 2 == 1 ? 1 : 3) * ISBN_character_value(characters[position - 1]);
+    int check = sum % 10 == 0 ? 0 : 10 - sum % 10;
+    return check == ISBN_character_value(characters[12]);
+}
+
+bool check_ISBN_scalar(const char *characters, std::size_t count) {
+    return count == 13 ? check_ISBN_13(characters) : check_ISBN_10(characters);
+}
+
+std::size_t first_high_above_scalar(const std::int32_t *highs, std::size_t from,
+                                    std::uint32_t value) {
+    while (static_cast<std::uint32_t>(highs[from]) <= value)
+        ++from;
+    return from;
+}
+
+// The SSE2 kernels are built wherever the target has SSE2 (every x86-64), so that tests hold them
+// to their scalar twins in every build there. The scan uses them there too, but for a build that
+// asks for the scalar twins (ORVANE_SCALAR_KERNELS, which the tests also run), and elsewhere.
+#if defined(__SSE2__)
 #include <emmintrin.h>
 
 namespace {
@@ -280,7 +311,56 @@ std::size_t count_newlines_sse2(const char *begin, const char *end) {
     return newlines + count_newlines_scalar(p, end);
 }
 
+// Both tests as one weighted sum of 16 bytes, the weights chosen by the count: an ISBN-10's
+// check character weighs 10, -1 modulo 11, so its sum is 0 modulo 11 where the test passes;
+// an ISBN-13's weighs 1, and its sum is 0 modulo 10 where the test passes, unless the check
+// character is an X. Bytes past the count weigh 0. No branch: which test applies is as random
+// as the input.
+bool check_ISBN_sse2(const char *characters, std::size_t count) {
+    alignas(16) static constexpr std::int16_t WEIGHTS[2][16] = {
+        {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0, 0, 0, 0, 0, 0},
+        {1, 3, 1, 3, 1, 3, 1, 3, 1, 3, 1, 3, 1, 0, 0, 0}};
+    const __m128i *weights = reinterpret_cast<const __m128i *>(WEIGHTS[count == 13]);
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(characters));
+    // '0' to '9' become 0 to 9, and 'x' and 'X' (40 and 72 after the subtraction) 10.
+    __m128i values = _mm_min_epu8(_mm_sub_epi8(bytes, _mm_set1_epi8('0')), _mm_set1_epi8(10));
+    __m128i zero = _mm_setzero_si128();
+    __m128i sums = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(values, zero), weights[0]),
+                                 _mm_madd_epi16(_mm_unpackhi_epi8(values, zero), weights[1]));
+    sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, 0x4E));
+    sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, 0xB1));
+    auto sum = static_cast<unsigned>(_mm_cvtsi128_si32(sums));
+    bool ten = sum % 11 == 0;
+    bool thirteen = (sum % 10 == 0) & ((characters[12] | 0x20) != 'x'); // no branch
+    return count == 13 ? thirteen : ten;
+}
+// The first high end above value, from from on, counted sixteen at a time: the high ends at or
+// below value are the lower bits of each comparison's mask, since the high ends ascend. Most
+// buckets meet one or two intervals, and a few up to a few dozen; keys fall in both alike, so
+// the scalar search, which stops at the first high end above value, is mispredicted at almost
+// every key.
+std::size_t first_high_above_sse2(const std::int32_t *highs, std::size_t from,
+                                  std::uint32_t value) {
+    __m128i key = _mm_set1_epi32(static_cast<std::int32_t>(value));
+    for (;;) {
+        auto at = reinterpret_cast<const __m128i *>(highs + from);
+        auto above = [&](int i) { // a bit for each of 4 high ends above value
+            __m128i ends = _mm_loadu_si128(at + i);
+            return static_cast<unsigned>(
+                _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(ends, key))));
+        };
+        unsigned mask = above(0) | above(1) << 4 | above(2) << 8 | above(3) << 12;
+        if (mask != 0)
+            return from + static_cast<unsigned>(__builtin_ctz(mask));
+        from += HIGHS_READ_AHEAD;
+    }
+}
+
 } // namespace
+#endif
+
+// The one choice of kernels.
+#if defined(__SSE2__) && !defined(ORVANE_SCALAR_KERNELS)
 
 const char *find_token_end(const char *begin, const char *end, bool &hyphen) {
     return run_end(begin, end, hyphen);
@@ -301,6 +381,14 @@ const char *find_any_of(const char *begin, const char *end, const char (&set)[4]
 
 std::size_t count_newlines(const char *begin, const char *end) {
     return count_newlines_sse2(begin, end);
+}
+
+bool check_ISBN(const char *characters, std::size_t count) {
+    return check_ISBN_sse2(characters, count);
+}
+
+std::size_t first_high_above(const std::int32_t *highs, std::size_t from, std::uint32_t value) {
+    return first_high_above_sse2(highs, from, value);
 }
 
 #else
@@ -324,6 +412,14 @@ const char *find_any_of(const char *begin, const char *end, const char (&set)[4]
 
 std::size_t count_newlines(const char *begin, const char *end) {
     return count_newlines_scalar(begin, end);
+}
+
+bool check_ISBN(const char *characters, std::size_t count) {
+    return check_ISBN_scalar(characters, count);
+}
+
+std::size_t first_high_above(const std::int32_t *highs, std::size_t from, std::uint32_t value) {
+    return first_high_above_scalar(highs, from, value);
 }
 
 #endif

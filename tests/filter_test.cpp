@@ -2,6 +2,7 @@
 #include "filter.h"
 #include "isbn.h"
 #include "plain_filter.h"
+#include "scan.h"
 #include "test_support.h"
 
 #include <algorithm>

@@ -140,3 +140,27 @@ TEST(Scan, KernelsAgreeWithScalarVersions) {
         EXPECT_EQ(count_newlines(newlines.data(), newlines.data() + newlines.size()), length + 3);
     }
 }
+
+// The bucket search against its twin: ascending high ends with runs of equal ones, ending in
+// HIGHS_READ_AHEAD ends above every value, searched from every start for values at, between and
+// beside them.
+TEST(Scan, BucketSearchAgreesWithItsTwin) {
+    std::mt19937 random(30);
+    for (int round = 0; round < 200; ++round) {
+        std::vector<std::int32_t> highs;
+        std::int32_t high = 0;
+        for (int i = 0, n = static_cast<int>(random() % 80); i < n; ++i) {
+            high += static_cast<std::int32_t>(random() % 3 == 0 ? 0 : random() % 50);
+            highs.push_back(high);
+        }
+        std::size_t count = highs.size();
+        highs.insert(highs.end(), HIGHS_READ_AHEAD, 214358881);
+        for (std::size_t from = 0; from <= count; ++from)
+            for (std::uint32_t value = 0; value <= static_cast<std::uint32_t>(high) + 2;
+                 value += 7) {
+                std::size_t plain = first_high_above_scalar(highs.data(), from, value);
+                ASSERT_EQ(first_high_above(highs.data(), from, value), plain);
+                ASSERT_TRUE(plain >= from && static_cast<std::uint32_t>(highs[plain]) > value);
+            }
+    }
+}

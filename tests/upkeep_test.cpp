@@ -174,18 +174,18 @@ TEST(ISBNUpkeepDeathTest, MissingFieldsAreAssertionFailures) {
     swapped_table table{{"1-2", "1-3", ""}, {"1-4", nullptr, nullptr}};
     EXPECT_DEATH(ISBN_initialize(),
                  "Assertion failed: \\(ISBN_range\\[k\\]\\.end != \\(const char \\*\\)NULL\\), "
-                 "function ISBN_initialize, file isbn");
+                 "function ISBN_initialize, file isbn_upkeep.cpp");
     EXPECT_DEATH(do_print_ISBN_table(),
                  "Assertion failed: \\(ISBN_range\\[k\\]\\.end != \\(const char \\*\\)NULL\\), "
-                 "function do_print_ISBN_table, file isbn");
+                 "function do_print_ISBN_table, file isbn_upkeep.cpp");
     ISBN_range[1].end = "1-5";
     EXPECT_DEATH(
         ISBN_initialize(),
         "Assertion failed: \\(ISBN_range\\[k\\]\\.countries != \\(const char \\*\\)NULL\\), "
-        "function ISBN_initialize, file isbn");
+        "function ISBN_initialize, file isbn_upkeep.cpp");
     EXPECT_DEATH(do_print_ISBN_table(),
                  "ISBN_range\\[k\\]\\.countries != \\(const char \\*\\)NULL\\), "
-                 "function do_print_ISBN_table, file isbn");
+                 "function do_print_ISBN_table, file isbn_upkeep.cpp");
 }
 
 #if !defined(__SANITIZE_ADDRESS__)
