@@ -1,18 +1,26 @@
-// The reader of range exports on arbitrary bytes: no crash and no leak, and an export it takes
-// gives a range table that passes the table's own validation and that the lookup index serves
-// exactly as the walk does.
+// The reader of range exports on arbitrary bytes: no crash and no leak; it takes exactly the
+// exports that the plain checker of the tests takes, which checks the same rules apart; and an
+// export it takes gives a range table that passes the table's own validation and that the lookup
+// index serves exactly as the walk does.
 
 #include "fuzz_support.h"
 #include "isbn.h"
+#include "plain_ranges.h"
 #include "range_message.h"
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     range_message message;
     std::string fault =
         parse_range_message(reinterpret_cast<const char *>(data), size, "fuzz.xml", message);
+    bool plain =
+        plain_range_export_acceptable(std::string_view(reinterpret_cast<const char *>(data), size));
+    if (fault.empty() != plain)
+        fuzz_failure(plain ? "the reader refuses an export that the plain checker takes\n"
+                           : "the reader takes an export that the plain checker refuses\n");
     if (!fault.empty())
         return 0;
     ISBN_load_range_message(message);

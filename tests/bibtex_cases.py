@@ -149,6 +149,8 @@ CASES = [
     # warning comes from the braces around it.
     case("@comment", b"@comment{\n@book{k, isbn = {%s}}\n}\n@Comment{jabref-meta: isbn = {%s};}\n" % (GOOD, GOOD),
          b"@comment{\n@book{k, isbn = {0-201-63361-2}}\n}\n@Comment{jabref-meta: isbn = {%s};}\n" % GOOD),
+    case("@comment with an entry after it on its line", b"@comment{x} @book{k, isbn = {%s}} @Comment @misc{j, isbn = {%s}}\n"
+         % (GOOD, GOOD), hyphenated(b"@comment{x} @book{k, isbn = {%s}} @Comment @misc{j, isbn = {%s}}\n" % (GOOD, GOOD))),
     # Entries that BibTeX rejects: a warning naming their line, and copied as they are.
     case("a key with a blank", b"@book{my key, isbn = {%s}}\n" % GOOD,
          stderr=b"-:1:BibTeX entry not understood on line 1 (expected \",\" after the key), copied as it is up to"

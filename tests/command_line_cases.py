@@ -91,6 +91,13 @@ CASES = [
      b"-:1:invalid ISBN-13 value [9780201633612].\n"
      b"-:1:9780-201-63361-2 would be written as 978-0-201-63361-2.\n", 1),
     ("check clean standard input", ["--bibtex", "--check", "-"], b"@book{k, isbn = {0-201-63361-2}}\n", b"", b"", 0),
+    # The status of --check: 1 for a change, a warning or both, 0 for neither; a token written
+    # with as many bytes but other hyphens is a change.
+    ("check, a change alone", ["--check"], b"0201633612\n", b"", b"-:1:0201633612 would be written as 0-201-63361-2.\n", 1),
+    ("check, a warning alone", ["--check"], b"0-201-63361-3\n", b"", b"-:1:invalid ISBN-10 value [0201633613].\n", 1),
+    ("check, neither", ["--check"], b"978-0-201-63361-0 and 2021-12-26\n", b"", b"", 0),
+    ("check, other hyphens of the same length", ["--check"], b"0-2016-3361-2\n", b"",
+     b"-:1:0-2016-3361-2 would be written as 0-201-63361-2.\n", 1),
     ("check help", ["--check", "--help"], b"", HELP, b"", 0),
     # ISBN_RANGE_MESSAGE names an export read as --ranges reads one, unless --ranges is given; a
     # fault ends the run before any output, naming the variable.

@@ -73,6 +73,7 @@ for args in ([], ["--bibtex"]):
         want = len(out) + len(line) + line.count(b"0201633612") * 3
         while len(out) < want and select.select([process.stdout], [], [], 10)[0]:
             out += os.read(process.stdout.fileno(), 4096)
+        expect(len(out) >= want, f"terminal hang-up {args}: the text of {line!r} did not come back before the next read")
     # The hang-up is a read error only for a read under way (a later read finds the end of the
     # input): wait until orvane waits in read(), system call 0 here.
     for _ in range(1000):

@@ -7,11 +7,13 @@
   line, however the warnings are gathered;
 - a reader never waits for what has been filtered: a writer that sends one line and waits gets
   that line's text on standard output, and its warning on standard error, before it sends the
-  next, in both modes.
+  next, in both modes, from every kind of standard input whose read may wait (a pipe, a FIFO, a
+  socket, a terminal).
 """
 import os
 import pty
 import select
+import socket
 import subprocess
 import sys
 import tempfile
@@ -100,22 +102,45 @@ def wait_for(descriptor, want, what):
     expect(got == want, f"{what}: {got!r}, expected {want!r}")
 
 
-for args, lines in (([], [(b"a 0201633612\n", b"a 0-201-63361-2\n", b""),
-                          (b"b 0201633613\n", b"b 0201633613\n", b"-:2:invalid ISBN-10 value [0201633613].\n"),
-                          (b"c\n", b"c\n", b"")]),
-                    (["--bibtex"], [(b"@book{k,\n", b"@book{k,\n", b""),
-                                    (b" isbn = {0201633612},\n", b" isbn = {0-201-63361-2},\n", b""),
-                                    (b" isbn = {0201633613}}\n", b" isbn = {0201633613}}\n",
-                                     b"-:3:invalid ISBN-10 value [0201633613].\n")])):
-    process = subprocess.Popen([ORVANE, *args], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                               stderr=subprocess.PIPE)
-    for line, out, err in lines:
-        process.stdin.write(line)
-        process.stdin.flush()
-        wait_for(process.stdout.fileno(), out, f"one line at a time {args}, stdout")
-        if err:
-            wait_for(process.stderr.fileno(), err, f"one line at a time {args}, stderr")
-    process.stdin.close()
-    process.wait()
+def standard_inputs(directory):
+    """Each kind of standard input that may make a read wait, as (name, orvane's end, the writer's
+    end): a pipe, a FIFO, a socket and a terminal."""
+    read_end, write_end = os.pipe()
+    yield "pipe", read_end, write_end
+    fifo = os.path.join(directory, "fifo")
+    os.mkfifo(fifo)
+    reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+    writer = os.open(fifo, os.O_WRONLY)
+    os.set_blocking(reader, True)
+    yield "fifo", reader, writer
+    ours, theirs = socket.socketpair()
+    yield "socket", theirs.detach(), ours.detach()
+    main, secondary = pty.openpty()
+    attributes = termios.tcgetattr(secondary)
+    attributes[3] &= ~termios.ECHO
+    termios.tcsetattr(secondary, termios.TCSANOW, attributes)
+    yield "terminal", secondary, main
+
+
+with tempfile.TemporaryDirectory() as directory:
+    for kind, theirs, ours in standard_inputs(directory):
+        for args, lines in (([], [(b"a 0201633612\n", b"a 0-201-63361-2\n", b""),
+                                  (b"b 0201633613\n", b"b 0201633613\n", b"-:2:invalid ISBN-10 value [0201633613].\n"),
+                                  (b"c\n", b"c\n", b"")]),
+                            (["--bibtex"], [(b"@book{k,\n", b"@book{k,\n", b""),
+                                            (b" isbn = {0201633612},\n", b" isbn = {0-201-63361-2},\n", b""),
+                                            (b" isbn = {0201633613}}\n", b" isbn = {0201633613}}\n",
+                                             b"-:3:invalid ISBN-10 value [0201633613].\n")])):
+            process = subprocess.Popen([ORVANE, *args], stdin=theirs, stdout=subprocess.PIPE,
+                                       stderr=subprocess.PIPE)
+            for line, out, err in lines:
+                os.write(ours, line)
+                wait_for(process.stdout.fileno(), out, f"one line at a time from a {kind} {args}, stdout")
+                if err:
+                    wait_for(process.stderr.fileno(), err, f"one line at a time from a {kind} {args}, stderr")
+            process.kill()
+            process.wait()
+        os.close(theirs)
+        os.close(ours)
 
 finish()
