@@ -90,7 +90,9 @@ for fault in "${faults[@]}"; do
       echo "MISSED: $name ($test)"
     else
       elapsed=$(echo "$(date +%s.%N) - $start" | bc)
-      printf 'found: %s (test %s, %.1f s)\n' "$name" "$test" "$elapsed"
+      # What the test said, so that a test that fails for another reason shows.
+      what=$(grep -a -m1 -E 'FAILED|Error|Traceback|differs' "$root/log" | head -c 120)
+      printf 'found: %s (test %s, %.1f s): %s\n' "$name" "$test" "$elapsed" "$what"
       found=$((found + 1))
     fi
     continue

@@ -23,8 +23,12 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from expectations import expect, finish  # noqa: E402
 
-ORVANE = os.path.abspath(sys.argv[1])
 ROOT = os.getuid() == 0
+# Rows that run as other users need a binary they may run, wherever the build lies: a copy in a
+# directory that all may enter.
+BINARIES = tempfile.mkdtemp()
+os.chmod(BINARIES, 0o755)
+ORVANE = shutil.copy(os.path.abspath(sys.argv[1]), os.path.join(BINARIES, "orvane"))
 NOBODY = 65534
 
 BIB = b"@book{a,\n  isbn = {0201633612},\n  note = {0201633612},\n  isbn = {0201633613},\n}\n"
@@ -133,6 +137,7 @@ def _(d):
 def _(d):
     write(f"{d}/suid.bib", OTHER, 0o6755)
     os.chown(f"{d}/suid.bib", 1001, 1002)
+    os.chmod(f"{d}/suid.bib", 0o6755)  # after the chown, which clears the set-ID bits
     return {"args": ["--bibtex", "--in-place", "suid.bib"]}, {
         "status": 0, "stderr": b"", "files": {"suid.bib": OTHER_DONE}}
 
@@ -142,10 +147,12 @@ def _(d):
     os.chmod(d, 0o777)
     write(f"{d}/suid.bib", OTHER, 0o6755)
     os.chown(f"{d}/suid.bib", 1001, 1002)
+    os.chmod(f"{d}/suid.bib", 0o6755)  # after the chown, which clears the set-ID bits
 
     def check(path):
         mode, uid, gid, _ = attributes(path)
         return mode == 0o755 and (uid, gid) == (1003, 1003)
+    assert attributes(f"{d}/suid.bib")[0] == 0o6755
     return {"args": ["--bibtex", "--in-place", "suid.bib"], "preexec": as_user(1003, 1003)}, {
         "status": 0, "stderr": b"", "files": {"suid.bib": (OTHER_DONE, check)}}
 
@@ -476,5 +483,6 @@ for name, needs_root, make in ROWS:
         print(f"skipped: {name} (needs root)")
         continue
     run_row(name, make)
+shutil.rmtree(BINARIES)
 
 finish()
