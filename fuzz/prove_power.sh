@@ -110,7 +110,7 @@ for fault in "${faults[@]}"; do
     echo "MISSED: $name ($target, ${seconds} s)"
   else
     elapsed=$(echo "$(date +%s.%N) - $start" | bc)
-    what=$(grep -a -m1 -E 'disagree|differ|not a prefix|invented|not reported|other results|otherwise|fails|changed|exited' "$root/log" | head -c 100)
+    what=$(grep -a -m1 -E 'disagree|differ|not a prefix|invented|not reported|other results|otherwise|fails|changed|exited|refuses|takes' "$root/log" | head -c 100)
     printf 'found: %s (fuzz_%s, %.1f s): %s\n' "$name" "$target" "$elapsed" "$what"
     found=$((found + 1))
   fi

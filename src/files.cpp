@@ -449,6 +449,15 @@ void remove_temporary() {
 // another file by the end (an editor saved it) fails too, so that the save is not lost.
 bool filter_file_in_place(const char *name, const input_mode &mode, read_function reader) {
     input_name = name;
+    // From here on a signal says that this file is left as it was, until it is done or failed.
+    name_in_progress = name;
+    struct done_with_file {
+        ~done_with_file() {
+            remove_temporary();
+            current = nullptr;
+            name_in_progress = nullptr;
+        }
+    } cleanup;
     location where;
     std::string fault = locate(name, where);
     if (!fault.empty())
@@ -469,20 +478,12 @@ bool filter_file_in_place(const char *name, const input_mode &mode, read_functio
     file.where = &where;
     file.input = input.number;
     current = &file;
-    name_in_progress = name;
     start_output(-1);
     listen_to_changes(first_change);
     input_end end = filter_input(input.number, mode, reader);
     finish_output();
     listen_to_changes(nullptr);
     descriptor output{file.output};
-    struct done_with_file {
-        ~done_with_file() {
-            remove_temporary();
-            current = nullptr;
-            name_in_progress = nullptr;
-        }
-    } cleanup;
     if (!file.failure.empty())
         return fail(name, file.failure);
     if (end.how == input_end::complete && output_error() != 0)

@@ -183,6 +183,21 @@ def _(d):
         "status": 0, "stderr": None, "files": {"refs.bib": DONE}}
 
 
+@row("all three standard descriptors closed: no warning lands in the file")
+def _(d):
+    write(f"{d}/refs.bib", BIB)
+    return {"args": ["--bibtex", "--in-place", "refs.bib"], "close": (0, 1, 2)}, {
+        "status": 0, "stderr": None, "files": {"refs.bib": DONE}}
+
+
+@row("a change after more than a block of text that does not change")
+def _(d):
+    start = b"@misc{m, note = {unchanged text}}\n" * 40000
+    write(f"{d}/late.bib", start + OTHER)
+    return {"args": ["--bibtex", "--in-place", "late.bib"]}, {
+        "status": 0, "stderr": b"", "files": {"late.bib": start + OTHER_DONE}}
+
+
 @row("closed standard output and error")
 def _(d):
     write(f"{d}/refs.bib", BIB)

@@ -87,19 +87,21 @@ for name, combined in (("file", in_file), ("pipe", in_pipe)):
 
 
 def wait_for(descriptor, want, what):
-    """Reads from descriptor until want has come, for at most ten seconds."""
+    """Reads from descriptor until want has come, for at most five seconds; returns whether it
+    came as expected."""
     got = b""
     while not got.endswith(want):
-        ready, _, _ = select.select([descriptor], [], [], 10)
+        ready, _, _ = select.select([descriptor], [], [], 5)
         if not ready:
             expect(False, f"{what}: {want!r} did not come while the writer waited (got {got!r})")
-            return
+            return False
         chunk = os.read(descriptor, 4096)
         if not chunk:
             expect(False, f"{what}: the stream ended before {want!r} (got {got!r})")
-            return
+            return False
         got += chunk
     expect(got == want, f"{what}: {got!r}, expected {want!r}")
+    return got == want
 
 
 def standard_inputs(directory):
@@ -135,9 +137,12 @@ with tempfile.TemporaryDirectory() as directory:
                                        stderr=subprocess.PIPE)
             for line, out, err in lines:
                 os.write(ours, line)
-                wait_for(process.stdout.fileno(), out, f"one line at a time from a {kind} {args}, stdout")
-                if err:
-                    wait_for(process.stderr.fileno(), err, f"one line at a time from a {kind} {args}, stderr")
+                # After the first line that does not come, the rest of the run would only wait too.
+                if not wait_for(process.stdout.fileno(), out, f"one line at a time from a {kind} {args}, stdout"):
+                    break
+                if err and not wait_for(process.stderr.fileno(), err,
+                                        f"one line at a time from a {kind} {args}, stderr"):
+                    break
             process.kill()
             process.wait()
         os.close(theirs)
