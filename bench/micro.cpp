@@ -19,8 +19,8 @@ const char ISBN_13S[][ISBN_BUFFER_SIZE] = {"9780201633610", "9789998785014", "97
 void check_digits(benchmark::State &state) {
     std::size_t i = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(check_candidate(ISBN_10S[i % 8], 10, 0));
-        benchmark::DoNotOptimize(check_candidate(ISBN_13S[i % 4], 13, 0));
+        benchmark::DoNotOptimize(check_candidate(ISBN_10S[i % 8], 10, "-", 0));
+        benchmark::DoNotOptimize(check_candidate(ISBN_13S[i % 4], 13, "-", 0));
         ++i;
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * 2);

@@ -32,9 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     captured_stdout.clear();
     captured_stderr.clear();
-    start_bibtex_input();
-    filter_bibtex_lines(input.data(), input.size());
-    finish_bibtex_input();
+    text_input whole_input;
+    start_bibtex_input(whole_input);
+    filter_bibtex_lines(whole_input, input.data(), input.size());
+    finish_bibtex_input(whole_input);
     std::string whole(filter_output());
     std::string whole_warnings(captured_stderr.contents());
     plain_result plain = plain_filter_bibtex(input, false);
@@ -65,14 +66,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // A line at a time, as the input loop hands over lines when they come one by one.
     captured_stdout.clear();
     captured_stderr.clear();
-    start_bibtex_input();
+    text_input lines_input;
+    start_bibtex_input(lines_input);
     for (std::size_t start = 0; start < input.size();) {
         std::size_t end = input.find('\n', start);
         end = end == std::string_view::npos ? input.size() : end + 1;
-        filter_bibtex_lines(input.data() + start, end - start);
+        filter_bibtex_lines(lines_input, input.data() + start, end - start);
         start = end;
     }
-    finish_bibtex_input();
+    finish_bibtex_input(lines_input);
     if (filter_output() != whole || captured_stderr.contents() != whole_warnings)
         fuzz_failure("one block and a line at a time disagree\n");
 

@@ -16,8 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     captured_stdout.clear();
     captured_stderr.clear();
-    start_input_lines();
-    filter_lines(input.data(), input.size());
+    text_input text;
+    start_text_input(text);
+    filter_lines(text, input.data(), input.size());
     plain_result plain = plain_filter_lines(input);
     if (filter_output() != plain.out)
         fuzz_failure("the block filter and the plain filter write different text\n");

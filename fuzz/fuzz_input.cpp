@@ -49,7 +49,7 @@ int ready_descriptor() {
     return descriptor;
 }
 
-constexpr input_mode TEXT{start_input_lines, filter_lines, nullptr};
+constexpr input_mode TEXT{start_text_input, filter_lines, nullptr};
 constexpr input_mode BIBTEX{start_bibtex_input, filter_bibtex_lines, finish_bibtex_input};
 
 // Runs the loop over input with the script; the captured streams receive the results, and a
@@ -57,7 +57,8 @@ constexpr input_mode BIBTEX{start_bibtex_input, filter_bibtex_lines, finish_bibt
 void run(std::string_view input, bool bibtex) {
     script_input = input;
     read_count = 0;
-    input_end end = filter_input(ready_descriptor(), bibtex ? BIBTEX : TEXT, scripted_read);
+    text_input text;
+    input_end end = filter_input(ready_descriptor(), bibtex ? BIBTEX : TEXT, text, scripted_read);
     if (end.how == input_end::read_error)
         report_errno_fatal("Read error on standard input", end.error);
 }
@@ -205,9 +206,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (bibtex) {
         captured_stdout.clear();
         captured_stderr.clear();
-        start_bibtex_input();
-        filter_bibtex_lines(input.data(), input.size());
-        finish_bibtex_input();
+        text_input text;
+        start_bibtex_input(text);
+        filter_bibtex_lines(text, input.data(), input.size());
+        finish_bibtex_input(text);
         expected_out = filter_output();
         expected_err = captured_stderr.contents();
     } else {

@@ -6,6 +6,7 @@
 #include "filter.h"
 #include "scan.h"
 
+#include <any>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -121,14 +122,12 @@ struct parser {
     std::int64_t entry_line = 0; // where the current entry starts
 };
 
-parser input_parser;
-
 // One block under the parser. Lines are counted only where a number is needed (an ISBN value,
 // a warning, the block's end), from where the last count stopped; an entry's start is noted,
 // and its line counted on the way to the next number.
 struct block_scan {
     parser &state;
-    scan_state out;
+    text_block out;
     const char *block;
     const char *end;
     const char *entry_at = nullptr; // the '@' of an entry whose line is not counted yet
@@ -137,18 +136,23 @@ struct block_scan {
 // The line of position, after the line of an entry that starts before it.
 std::int64_t line_at(block_scan &scan, const char *position) {
     if (scan.entry_at != nullptr && scan.entry_at <= position) {
-        scan.state.entry_line = line_at(scan.out, scan.entry_at);
+        scan.state.entry_line = block_line(scan.out, scan.entry_at);
         scan.entry_at = nullptr;
     }
-    return line_at(scan.out, position);
+    return block_line(scan.out, position);
+}
+
+// The name of the input, for warnings.
+const char *name_of(const block_scan &scan) {
+    return scan.out.input != nullptr ? scan.out.input->name : "-";
 }
 
 // A warning about the current entry, quoting the line where it starts, after all the text
 // before position.
 void warn(block_scan &scan, const char *position, const char *message) {
     line_at(scan, position); // counts the entry's line on the way
-    catch_up(scan.out, position);
-    report_warning(scan.state.entry_line, message);
+    copy_block_to(scan.out, position);
+    report_warning(name_of(scan), scan.state.entry_line, message);
 }
 
 // An entry still open where a new one starts: the new one is read from its '@'.
@@ -182,12 +186,23 @@ void not_ended(block_scan &scan, const char *position, const char *expected) {
         not_understood(scan, position, expected);
 }
 
+// A valid ISBN in an ISBN field that no range of the table places is written as it came, with a
+// notice: a newer export may place it. (In text outside such fields a number that only looks
+// like an ISBN is no news.)
+void notice_unplaced(text_block &block, const char *token, std::string_view characters) {
+    char message[160];
+    std::snprintf(message, sizeof message,
+                  "valid ISBN [%.*s] is in no range of the table; --ranges with a current "
+                  "export may place it",
+                  static_cast<int>(characters.size()), characters.data());
+    report_notice(block.input != nullptr ? block.input->name : "-", block_line(block, token),
+                  message);
+}
+
 // The ISBN value text [begin, end) goes through the text filter with its true line numbers.
 void filter_value(block_scan &scan, const char *begin, const char *end) {
     line_at(scan, begin);
-    scan.out.isbn_field = true;
-    filter_stretch(scan.out, begin, end, scan.block, scan.end);
-    scan.out.isbn_field = false;
+    filter_block_part(scan.out, begin, end, notice_unplaced);
 }
 
 // The entry type decides how the entry is read: @preamble holds a value, @string fields that
@@ -486,34 +501,37 @@ bool inside_entry(const parser &state) {
            state.at != where::after_type;
 }
 
-// The warning for an entry that the text leaves open; the parser starts over.
-void finish(parser &state) {
+// The warning for an entry that the text of the input named name leaves open; the parser starts
+// over.
+void finish(parser &state, const char *name) {
     if (inside_entry(state))
-        report_warning(state.entry_line, "BibTeX entry not closed at the end of the input");
+        report_warning(name, state.entry_line, "BibTeX entry not closed at the end of the input");
     state = parser{};
 }
 
 } // namespace
 
-void filter_bibtex_lines(const char *text, std::size_t length) {
-    block_scan scan{input_parser, start_block_scan(text), text, text + length};
+// The parser's state is the input's own: it carries from one block of the input to the next.
+void filter_bibtex_lines(text_input &input, const char *text, std::size_t length) {
+    parser &state = std::any_cast<parser &>(input.mode_state);
+    block_scan scan{state, open_block(&input, text, text + length), text, text + length};
     scan_block(scan);
-    end_block_scan(scan.out, scan.end);
+    close_block(scan.out);
 }
 
-void start_bibtex_input() {
-    input_parser = parser{};
-    start_input_lines();
+void start_bibtex_input(text_input &input) {
+    input.mode_state = parser{};
+    start_text_input(input);
 }
 
-void finish_bibtex_input() {
-    finish(input_parser);
+void finish_bibtex_input(text_input &input) {
+    finish(std::any_cast<parser &>(input.mode_state), input.name);
 }
 
 void filter_bibtex_text(const char *text, std::size_t length) {
     parser state;
-    block_scan scan{state, {text, nullptr, 0, false}, text, text + length};
+    block_scan scan{state, open_block(nullptr, text, text + length), text, text + length};
     scan_block(scan);
-    catch_up(scan.out, scan.end);
-    finish(state);
+    copy_block_to(scan.out, scan.end);
+    finish(state, "-");
 }

@@ -9,17 +9,19 @@
 // read like any other) and reads an entry that follows another on the input's last line.
 #pragma once
 
+#include "filter.h"
+
 #include <cstddef>
 
-// Starts an input: line 1, between entries.
-void start_bibtex_input();
+// Starts an input: line 1, between entries; the parser's state lives in the input.
+void start_bibtex_input(text_input &input);
 
 // Filters a block of whole lines of an input (the last may lack its newline only at the
 // end of the input). The parser's state carries over to the next block.
-void filter_bibtex_lines(const char *text, std::size_t length);
+void filter_bibtex_lines(text_input &input, const char *text, std::size_t length);
 
 // Ends an input that was read to its end: warns about an entry that it left open.
-void finish_bibtex_input();
+void finish_bibtex_input(text_input &input);
 
 // Filters one argument as a BibTeX text of its own; warnings quote line 0.
 void filter_bibtex_text(const char *text, std::size_t length);

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <string>
 
-const char *input_name = "-";
 std::int64_t line_number = 0;
 
 namespace {
@@ -21,7 +20,7 @@ std::uint64_t warnings_written = 0;
 // Formatted by hand into one buffer, which goes out as one line: in dense input warnings are
 // frequent enough for printf's cost to show. The message is copied, never used as a format, so
 // a '%' in it is printed as is.
-void report_notice(std::int64_t line, const char *message) {
+void report_notice(const char *name, std::int64_t line, const char *message) {
     char buffer[512];
     char number[24];
     char *digits = number + sizeof number;
@@ -34,7 +33,7 @@ void report_notice(std::int64_t line, const char *message) {
     if (line < 0)
         *--digits = '-';
     std::size_t number_length = static_cast<std::size_t>(number + sizeof number - digits);
-    std::size_t name_length = std::strlen(input_name);
+    std::size_t name_length = std::strlen(name);
     std::size_t message_length = std::strlen(message);
     std::size_t length = name_length + number_length + message_length + 4;
     std::string large;
@@ -44,7 +43,7 @@ void report_notice(std::int64_t line, const char *message) {
         text = large.data();
     }
     char *p = text;
-    p = static_cast<char *>(std::memcpy(p, input_name, name_length)) + name_length;
+    p = static_cast<char *>(std::memcpy(p, name, name_length)) + name_length;
     *p++ = ':';
     p = static_cast<char *>(std::memcpy(p, digits, number_length)) + number_length;
     *p++ = ':';
@@ -54,8 +53,8 @@ void report_notice(std::int64_t line, const char *message) {
     write_warning_line(text, length);
 }
 
-void report_warning(std::int64_t line, const char *message) {
-    report_notice(line, message);
+void report_warning(const char *name, std::int64_t line, const char *message) {
+    report_notice(name, line, message);
     warnings_written += 1;
 }
 

@@ -3,19 +3,17 @@
 
 #include <cstdint>
 
-// The name that warnings give the input: "-" for standard input and arguments, or a file's name.
-extern const char *input_name;
-
 // The line that the warnings of the isbn module's hyphenation routines quote, for a program
 // that calls them on lines of its own; orvane's filters give the line of each warning.
 extern std::int64_t line_number;
 
-// Writes "NAME:LINE:MESSAGE." to standard error, through the output's gathering of warnings.
-void report_warning(std::int64_t line, const char *message);
+// Writes "NAME:LINE:MESSAGE." to standard error, through the output's gathering of warnings, for
+// the input named name ("-" for standard input and arguments, or a file's name).
+void report_warning(const char *name, std::int64_t line, const char *message);
 
 // Writes a warning in the same form that is about the range table, not the input (a valid ISBN
 // that no range places): it is not counted.
-void report_notice(std::int64_t line, const char *message);
+void report_notice(const char *name, std::int64_t line, const char *message);
 
 // The number of warnings written so far, notices left out.
 std::uint64_t warning_count();

@@ -448,7 +448,6 @@ void remove_temporary() {
 // read fails: its content then is neither the old nor a whole new one; one whose name leads to
 // another file by the end (an editor saved it) fails too, so that the save is not lost.
 bool filter_file_in_place(const char *name, const input_mode &mode, read_function reader) {
-    input_name = name;
     // From here on a signal says that this file is left as it was, until it is done or failed.
     name_in_progress = name;
     struct done_with_file {
@@ -479,10 +478,11 @@ bool filter_file_in_place(const char *name, const input_mode &mode, read_functio
     file.input = input.number;
     current = &file;
     start_output(-1);
-    listen_to_changes(first_change);
-    input_end end = filter_input(input.number, mode, reader);
+    text_input text;
+    text.name = name;
+    text.on_change = first_change;
+    input_end end = filter_input(input.number, mode, text, reader);
     finish_output();
-    listen_to_changes(nullptr);
     descriptor output{file.output};
     if (!file.failure.empty())
         return fail(name, file.failure);
@@ -529,7 +529,7 @@ namespace {
 void report_change(const token_change &change) {
     std::string message(change.old_text);
     message.append(" would be written as ").append(change.new_text);
-    report_warning(change.line, message.c_str());
+    report_warning(change.name, change.line, message.c_str());
 }
 
 } // namespace
@@ -544,7 +544,6 @@ int check_files(char *const *names, int count, const input_mode &mode) {
     int status = 0;
     for (int i = 0; i < count; ++i) {
         const char *name = names[i];
-        input_name = name;
         bool is_standard_input = std::strcmp(name, "-") == 0;
         descriptor input{is_standard_input ? -1 : open(name, O_RDONLY | O_CLOEXEC)};
         if (!is_standard_input && input.number < 0) {
@@ -553,15 +552,16 @@ int check_files(char *const *names, int count, const input_mode &mode) {
             continue;
         }
         start_output(-1);
-        listen_to_changes(report_change);
-        input_end end = filter_input(is_standard_input ? STDIN_FILENO : input.number, mode, read);
+        text_input text;
+        text.name = name;
+        text.on_change = report_change;
+        input_end end =
+            filter_input(is_standard_input ? STDIN_FILENO : input.number, mode, text, read);
         finish_output();
-        listen_to_changes(nullptr);
         if (end.how != input_end::complete) {
             fail(name, reason(end));
             status = 1;
         }
     }
-    input_name = "-";
     return status != 0 || warning_count() != 0 ? 1 : 0;
 }

@@ -21,21 +21,26 @@ constexpr std::string_view URL_MARK = "://";
 
 // The warning about a wrong check digit quotes the hyphen-free text: "invalid ISBN-10 value
 // [...]" or the same for 13.
-void warn_invalid(std::int64_t line, const char *hyphen_free, std::size_t length) {
+void warn_invalid(const char *name, std::int64_t line, const char *hyphen_free,
+                  std::size_t length) {
     char message[100] = "invalid ISBN-10 value [";
     constexpr std::size_t opening = sizeof "invalid ISBN-10 value [" - 1;
     if (length == 13)
         message[sizeof "invalid ISBN-1" - 1] = '3';
     std::memcpy(message + opening, hyphen_free, length);
     std::memcpy(message + opening + length, "]", 2);
-    report_warning(line, message);
+    report_warning(name, line, message);
 }
 
-// Who is told of tokens written otherwise than they came.
-change_listener listener = nullptr;
+// The name of the input of a block, for its warnings.
+const char *name_of(const text_block &block) {
+    return block.input != nullptr ? block.input->name : "-";
+}
 
-// The line of the next block's first byte, in the input being filtered.
-std::int64_t input_line = 1;
+// Who is told of the tokens of a block written otherwise than they came, or nullptr.
+change_listener listener_of(const text_block &block) {
+    return block.input != nullptr ? block.input->on_change : nullptr;
+}
 
 // Whether the writing rule inserts a hyphen after a 978 or 979 prefix.
 bool needs_prefix_hyphen(const char *token, std::size_t length) {
@@ -46,17 +51,18 @@ bool needs_prefix_hyphen(const char *token, std::size_t length) {
 
 // Tells the listener of a token written as text instead of as it came, where that is not the
 // same. Called only while someone listens.
-void note_change(scan_state &state, const char *token, std::size_t length, const char *text,
+void note_change(text_block &state, const char *token, std::size_t length, const char *text,
                  std::size_t text_length) {
     if (text_length == length && std::memcmp(token, text, length) == 0)
         return;
-    listener(token_change{std::string_view(token, length), std::string_view(text, text_length),
-                          line_at(state, token)});
+    listener_of(state)(token_change{name_of(state), block_line(state, token),
+                                    std::string_view(token, length),
+                                    std::string_view(text, text_length)});
 }
 
 // Writes the text that stands for a token, through the one output rule: a 16-byte text that
 // starts with 978 or 979 not followed by a hyphen gets a hyphen after the prefix.
-void write_token(scan_state &state, const char *token, std::size_t length, const char *text,
+void write_token(text_block &state, const char *token, std::size_t length, const char *text,
                  std::size_t text_length) {
     if (needs_prefix_hyphen(text, text_length)) {
         char form[17];
@@ -64,7 +70,7 @@ void write_token(scan_state &state, const char *token, std::size_t length, const
         form[3] = '-';
         std::memcpy(form + 4, text + 3, 13);
         std::memcpy(output_room(sizeof form), form, sizeof form);
-        if (listener != nullptr)
+        if (listener_of(state) != nullptr)
             note_change(state, token, length, form, sizeof form);
         return;
     }
@@ -74,23 +80,17 @@ void write_token(scan_state &state, const char *token, std::size_t length, const
         std::memcpy(output_room(text_length), text, text_length);
     else
         write_output(text, text_length);
-    if (listener != nullptr)
+    if (listener_of(state) != nullptr)
         note_change(state, token, length, text, text_length);
 }
 
 // Writes a valid ISBN that no range places as it came: its hyphens, if any, may be right by a
-// range newer than the table, and taking them away would make good data worse. In an ISBN field
-// that is worth a warning.
-void write_unplaced(scan_state &state, const char *token, std::size_t length,
+// range newer than the table, and taking them away would make good data worse. Whoever filters
+// the stretch may want to hear of it.
+void write_unplaced(text_block &state, const char *token, std::size_t length,
                     const char *characters, std::size_t count) {
-    if (state.isbn_field) {
-        char message[160];
-        std::snprintf(message, sizeof message,
-                      "valid ISBN [%.*s] is in no range of the table; --ranges with a current "
-                      "export may place it",
-                      static_cast<int>(count), characters);
-        report_notice(line_at(state, token), message);
-    }
+    if (state.on_unplaced != nullptr)
+        state.on_unplaced(state, token, std::string_view(characters, count));
     write_token(state, token, length, token, length);
 }
 
@@ -120,7 +120,7 @@ bool to_ISBN_13(const char *characters, char (&thirteen)[ISBN_BUFFER_SIZE]) {
 // its last ten digits fall in a range, as if the prefix were a slip, and is written as it came.
 // Where ISBN-10s are written as ISBN-13s, an ISBN-10 is placed as its ISBN-13, by the same
 // groups of 978; one that no range places is written as it came, and its notice quotes it.
-void write_ISBN(scan_state &state, const char *token, std::size_t length, const char *characters,
+void write_ISBN(text_block &state, const char *token, std::size_t length, const char *characters,
                 std::size_t count) {
     const char *quoted = characters;
     std::size_t quoted_count = count;
@@ -136,7 +136,7 @@ void write_ISBN(scan_state &state, const char *token, std::size_t length, const 
         std::size_t form_length = ISBN_form_length(count, parts);
         char *form = output_room(form_length);
         format_ISBN(characters, count, parts, form);
-        if (listener != nullptr)
+        if (listener_of(state) != nullptr)
             note_change(state, token, length, form, form_length);
         return;
     }
@@ -148,7 +148,7 @@ void write_ISBN(scan_state &state, const char *token, std::size_t length, const 
     }
     if (count == 13 && ISBN_13_rows(characters) == ISBN_rows::all) {
         if (find_ISBN_range(characters + 3, ISBN_rows::all) != nullptr)
-            report_ISBN_13_prefix(line_at(state, token), characters, count);
+            report_ISBN_13_prefix(name_of(state), block_line(state, token), characters, count);
         write_token(state, token, length, token, length);
         return;
     }
@@ -175,19 +175,19 @@ void write_ISBN(scan_state &state, const char *token, std::size_t length, const 
 // comes out as it came stays in the unwritten stretch, so unchanged text reaches the output in
 // long spans; the stretch goes out before a token that changes and before a warning, which must
 // follow the same text as in a line-by-line filter.
-void process_token(scan_state &state, const char *token, std::size_t length, const char *characters,
+void process_token(text_block &state, const char *token, std::size_t length, const char *characters,
                    std::size_t count) {
     bool candidate = count == 10 || count == 13;
     if (!candidate && !needs_prefix_hyphen(token, length))
         return;
-    catch_up(state, token);
+    copy_block_to(state, token);
     state.unwritten = token + length;
     if (candidate && check_ISBN(characters, count)) {
         write_ISBN(state, token, length, characters, count);
         return;
     }
     if (candidate)
-        warn_invalid(line_at(state, token), characters, count);
+        warn_invalid(name_of(state), block_line(state, token), characters, count);
     write_token(state, token, length, token, length);
 }
 
@@ -228,7 +228,7 @@ struct url_lines {
 // one search for the mark runs on from that token's line, and again past each line it finds, so
 // text without such tokens is passed over in one scan and other text in two. Without the lines
 // the caller has made that test.
-void filter_span(scan_state &state, const char *p, const char *end, const char *lines = nullptr,
+void filter_span(text_block &state, const char *p, const char *end, const char *lines = nullptr,
                  const char *lines_end = nullptr) {
     url_lines url{lines_end, nullptr, nullptr, nullptr};
     while (p < end) {
@@ -287,72 +287,72 @@ void filter_span(scan_state &state, const char *p, const char *end, const char *
 
 // Called before a token that changes, and before a warning, which must follow the same text as
 // in a line-by-line filter.
-void catch_up(scan_state &state, const char *position) {
-    write_output_span(state.unwritten, static_cast<std::size_t>(position - state.unwritten));
-    state.unwritten = position;
+void copy_block_to(text_block &block, const char *position) {
+    write_output_span(block.unwritten, static_cast<std::size_t>(position - block.unwritten));
+    block.unwritten = position;
 }
 
-void filter_stretch(scan_state &state, const char *begin, const char *end, const char *block,
-                    const char *block_end) {
-    filter_span(state, begin, end, block, block_end);
+void filter_block_part(text_block &block, const char *begin, const char *end,
+                       unplaced_listener on_unplaced) {
+    block.on_unplaced = on_unplaced;
+    filter_span(block, begin, end, block.begin, block.end);
+    block.on_unplaced = nullptr;
 }
 
-bool check_candidate(const char *hyphen_free, std::size_t length, std::int64_t line) {
+bool check_candidate(const char *hyphen_free, std::size_t length, const char *name,
+                     std::int64_t line) {
     if (check_ISBN(hyphen_free, length))
         return true;
-    warn_invalid(line, hyphen_free, length);
+    warn_invalid(name, line, hyphen_free, length);
     return false;
 }
 
-// The plain path for one line or argument: the "://" test looks at the whole text first.
+// The plain path for one argument: the "://" test looks at the whole text first.
 void filter_text(const char *text, std::size_t length) {
     if (std::string_view(text, length).find(URL_MARK) != std::string_view::npos) {
         write_output(text, length);
         return;
     }
-    scan_state state{text, nullptr, 0, false};
-    filter_span(state, text, text + length);
-    catch_up(state, text + length);
+    text_block block = open_block(nullptr, text, text + length);
+    filter_span(block, text, text + length);
+    copy_block_to(block, text + length);
 }
 
 void filter_text(const char *text) {
     filter_text(text, std::strlen(text));
 }
 
-void start_input_lines() {
-    input_line = 1;
+void start_text_input(text_input &input) {
+    input.line = 1;
 }
 
-scan_state start_block_scan(const char *block) {
-    return scan_state{block, block, input_line, false};
+text_block open_block(text_input *input, const char *begin, const char *end) {
+    return text_block{input, begin, end, begin, begin, input != nullptr ? input->line : 0, nullptr};
 }
 
-void end_block_scan(scan_state &state, const char *end) {
-    catch_up(state, end);
-    input_line = line_at(state, end);
+void close_block(text_block &block) {
+    copy_block_to(block, block.end);
+    if (block.input != nullptr)
+        block.input->line = block_line(block, block.end);
 }
 
-std::int64_t line_at(scan_state &state, const char *position) {
-    if (state.counted == nullptr)
+std::int64_t block_line(text_block &block, const char *position) {
+    if (block.input == nullptr)
         return 0;
-    state.line += static_cast<std::int64_t>(count_newlines(state.counted, position));
-    state.counted = position;
-    return state.line;
+    block.line += static_cast<std::int64_t>(count_newlines(block.counted, position));
+    block.counted = position;
+    return block.line;
 }
 
 // Lines are looked at for "://" only where they hold a token, so that text without digits is
 // passed over in one scan; no token can cross a newline.
-void filter_lines(const char *text, std::size_t length) {
+void filter_lines(text_input &input, const char *text, std::size_t length) {
     const char *end = text + length;
-    scan_state state = start_block_scan(text);
-    filter_span(state, text, end, text, end);
-    end_block_scan(state, end);
+    text_block block = open_block(&input, text, end);
+    filter_span(block, text, end, text, end);
+    close_block(block);
 }
 
 void write_ISBN_10_as_13(bool on) {
     ISBN_10_as_13 = on;
-}
-
-void listen_to_changes(change_listener new_listener) {
-    listener = new_listener;
 }

@@ -38,7 +38,8 @@ void refuse_input_that_is_output() {
 // realloc keeps that growth from needing the old and the new buffer at once. What stays held
 // after the last newline is the unfinished line: filtered at the end of the input, dropped on
 // an error.
-input_end filter_input(int descriptor, const input_mode &mode, read_function reader) {
+input_end filter_input(int descriptor, const input_mode &mode, text_input &input,
+                       read_function reader) {
     struct stat status {};
     bool may_wait = fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode);
     std::size_t capacity = ORVANE_BLOCK_SIZE;
@@ -46,7 +47,7 @@ input_end filter_input(int descriptor, const input_mode &mode, read_function rea
     if (buffer == nullptr)
         return {input_end::out_of_memory, ENOMEM};
     std::size_t held = 0;
-    mode.start();
+    mode.start(input);
     for (;;) {
         if (held == capacity) {
             char *larger = static_cast<char *>(std::realloc(buffer, 2 * capacity));
@@ -73,7 +74,7 @@ input_end filter_input(int descriptor, const input_mode &mode, read_function rea
         if (newline == nullptr)
             continue;
         std::size_t whole = static_cast<std::size_t>(newline - buffer) + 1;
-        mode.filter(buffer, whole);
+        mode.filter(input, buffer, whole);
         release_input(may_wait);
         if (output_error() != 0) {
             std::free(buffer);
@@ -82,9 +83,9 @@ input_end filter_input(int descriptor, const input_mode &mode, read_function rea
         held -= whole;
         std::memmove(buffer, buffer + whole, held);
     }
-    mode.filter(buffer, held);
+    mode.filter(input, buffer, held);
     if (mode.finish != nullptr)
-        mode.finish();
+        mode.finish(input);
     release_input(false);
     std::free(buffer);
     if (output_error() != 0)
@@ -94,7 +95,8 @@ input_end filter_input(int descriptor, const input_mode &mode, read_function rea
 
 void filter_standard_input(const input_mode &mode) {
     refuse_input_that_is_output();
-    input_end end = filter_input(STDIN_FILENO, mode, read);
+    text_input input;
+    input_end end = filter_input(STDIN_FILENO, mode, input, read);
     switch (end.how) {
     case input_end::complete:
         return;

@@ -1,6 +1,8 @@
 // Input in blocks of whole lines, handed to the filter of the chosen mode.
 #pragma once
 
+#include "filter.h"
+
 #include <cstddef>
 #include <sys/types.h>
 
@@ -15,13 +17,14 @@
 #define ORVANE_BLOCK_SIZE (256 * 1024)
 #endif
 
-// A mode of filtering an input: what starts it (the line count, the parser's state), the filter
-// of each block of whole lines, whose last line lacks its newline only at the end of the input,
-// and what ends an input that was read to its end (a warning about an entry left open).
+// A mode of filtering an input: what starts it (the line count, and the mode's own state, which
+// the input carries), the filter of each block of whole lines, whose last line lacks its newline
+// only at the end of the input, and what ends an input that was read to its end (a warning about
+// an entry left open).
 struct input_mode {
-    void (*start)();
-    void (*filter)(const char *text, std::size_t length);
-    void (*finish)();
+    void (*start)(text_input &input);
+    void (*filter)(text_input &input, const char *text, std::size_t length);
+    void (*finish)(text_input &input);
 };
 
 // The system call that reads input; tests put a reader of their own in its place.
@@ -41,7 +44,8 @@ struct input_end {
 // everything filtered so far goes out. On a read error the unfinished line is dropped, so that
 // what was written is a prefix of what the whole input would have given; a write error ends the
 // reading too.
-input_end filter_input(int descriptor, const input_mode &mode, read_function reader);
+input_end filter_input(int descriptor, const input_mode &mode, text_input &input,
+                       read_function reader);
 
 // Filters standard input to standard output, after refusing standard input that is the output
 // file. A failure is fatal, with its message.

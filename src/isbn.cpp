@@ -69,7 +69,7 @@ void warn_about_prefix(const char *first, const char *last) {
         if (is_ISBN_character(*p))
             characters[n++] = *p;
     characters[n] = '\0';
-    report_ISBN_13_prefix(line_number, characters, n);
+    report_ISBN_13_prefix("-", line_number, characters, n);
 }
 
 // Builds the hyphenated form of the candidate [first, last] into form: the prefix and a hyphen
@@ -160,11 +160,12 @@ void hyphenate(const ISBN_kind &kind, char *text, char *output, std::size_t limi
 
 } // namespace
 
-void report_ISBN_13_prefix(std::int64_t line, const char *characters, std::size_t count) {
+void report_ISBN_13_prefix(const char *name, std::int64_t line, const char *characters,
+                           std::size_t count) {
     char message[100];
     std::snprintf(message, sizeof message, "ISBN-13 must begin with either 978 or 979: ``%.*s''",
                   static_cast<int>(count), characters);
-    report_warning(line, message);
+    report_warning(name, line, message);
 }
 
 ISBN_row_span ISBN_rows_of(ISBN_rows rows) {

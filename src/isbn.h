@@ -108,9 +108,10 @@ inline void format_ISBN(const char *characters, std::size_t count, const ISBN_pa
     form[check + shift + 3] = characters[check];
 }
 
-// Warns on line about a 13-character number whose prefix is neither 978 nor 979, quoting its
-// count ISBN characters.
-void report_ISBN_13_prefix(std::int64_t line, const char *characters, std::size_t count);
+// Warns on line of the input named name about a 13-character number whose prefix is neither 978
+// nor 979, quoting its count ISBN characters.
+void report_ISBN_13_prefix(const char *name, std::int64_t line, const char *characters,
+                           std::size_t count);
 
 // Must be called after anything writes to ISBN_range, so that find_ISBN_range sees the change.
 void ISBN_range_changed();

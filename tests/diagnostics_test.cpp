@@ -15,15 +15,13 @@ TEST(ReportWarning, PrintsFileLineAndMessageVerbatim) {
         {5000000000, "", "-:5000000000:.\n"},
     };
     for (const auto &c : cases) {
-        captured_output got = capture([&] { report_warning(c.line, c.message); });
+        captured_output got = capture([&] { report_warning("-", c.line, c.message); });
         EXPECT_EQ(got.err, c.expected);
         EXPECT_EQ(got.out, "");
     }
     // A file's name, and a message longer than the usual buffer, whole.
     std::string long_message(3000, 'm');
-    input_name = "refs.bib";
-    captured_output got = capture([&] { report_warning(7, long_message.c_str()); });
-    input_name = "-";
+    captured_output got = capture([&] { report_warning("refs.bib", 7, long_message.c_str()); });
     EXPECT_EQ(got.err, "refs.bib:7:" + long_message + ".\n");
 }
 

@@ -18,7 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const input_mode TEXT{start_input_lines, filter_lines, nullptr};
+const input_mode TEXT{start_text_input, filter_lines, nullptr};
 
 std::string path_of_test_file;
 int reads = 0;
@@ -80,6 +80,5 @@ TEST(InPlace, AFileThatFailsMidwayIsLeftAsItWas) {
         EXPECT_EQ(std::distance(fs::directory_iterator(directory), fs::directory_iterator()), 1);
     }
     fs::current_path(was);
-    input_name = "-";
     fs::remove_all(directory);
 }

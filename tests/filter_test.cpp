@@ -167,17 +167,18 @@ TEST(FilterLines, AgreesWithThePlainFilter) {
         std::string input = random_lines(seed, 60);
         plain_result expected = plain_filter_lines(input);
         captured_output got = capture([&] {
-            start_input_lines();
+            text_input text;
+            start_text_input(text);
             // Cut into blocks at every seed-th newline.
             std::size_t start = 0;
             int newlines = 0;
             for (std::size_t i = 0; i < input.size(); ++i) {
                 if (input[i] == '\n' && ++newlines % static_cast<int>(seed) == 0) {
-                    filter_lines(input.data() + start, i + 1 - start);
+                    filter_lines(text, input.data() + start, i + 1 - start);
                     start = i + 1;
                 }
             }
-            filter_lines(input.data() + start, input.size() - start);
+            filter_lines(text, input.data() + start, input.size() - start);
         });
         ASSERT_EQ(got.out, expected.out) << "seed " << seed;
         ASSERT_EQ(got.err, expected.err) << "seed " << seed;

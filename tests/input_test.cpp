@@ -63,7 +63,7 @@ std::string read_file(std::FILE *file) {
 
 // Runs the input loop in a child process, since a read error ends the run, with standard
 // output off a terminal as in real use.
-constexpr input_mode TEXT{start_input_lines, filter_lines, nullptr};
+constexpr input_mode TEXT{start_text_input, filter_lines, nullptr};
 constexpr input_mode BIBTEX{start_bibtex_input, filter_bibtex_lines, finish_bibtex_input};
 
 run_result run_script(const std::string &input, std::vector<event> events,
@@ -81,7 +81,8 @@ run_result run_script(const std::string &input, std::vector<event> events,
         start_output(STDOUT_FILENO);
         // Always ready: a script that would block is waited for without a pause.
         int ready = open("/dev/null", O_RDONLY);
-        input_end end = filter_input(ready, mode, scripted_read);
+        text_input text;
+        input_end end = filter_input(ready, mode, text, scripted_read);
         if (end.how == input_end::read_error)
             report_errno_fatal("Read error on standard input", end.error);
         finish_output();
