@@ -66,8 +66,21 @@ void report_text(const char *text) {
     write_error_text(text, std::strlen(text));
 }
 
+// Formatted on the stack, with no heap copy, since it may report that memory ran out; one write,
+// so that the line is not cut by another writer. A longer message goes in pieces.
 void report_error(const char *message) {
-    report_text(("?? " + std::string(message) + "\n").c_str());
+    char line[1024];
+    std::size_t length = std::strlen(message);
+    if (length + 4 > sizeof line) {
+        write_error_text("?? ", 3);
+        write_error_text(message, length);
+        write_error_text("\n", 1);
+        return;
+    }
+    std::memcpy(line, "?? ", 3);
+    std::memcpy(line + 3, message, length);
+    line[3 + length] = '\n';
+    write_error_text(line, length + 4);
 }
 
 // What was written before the failure is delivered first: the text now, the stream's buffer by

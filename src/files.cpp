@@ -189,7 +189,6 @@ std::string locate(const char *name, location &where) {
 
 // The state of one file in place, which the change listener and the writer reach.
 struct in_place_file {
-    const char *name = nullptr;
     location *where = nullptr;
     int input = -1;
     int output = -1;      // the new content's file, once a change has been seen
@@ -473,7 +472,6 @@ bool filter_file_in_place(const char *name, const input_mode &mode, read_functio
         return fail(name, "not a regular file");
 
     in_place_file file;
-    file.name = name;
     file.where = &where;
     file.input = input.number;
     current = &file;

@@ -10,9 +10,7 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <string>
 #include <string_view>
 
 namespace {

@@ -122,6 +122,7 @@ int main(int argc, char **argv) {
     bool check = false;
     bool isbn13 = false;
     const char *ranges = nullptr;
+    bool options_ended = false; // by "--", after --in-place or --check
     int first = 1;
     for (; first < argc; ++first) {
         if (std::strcmp(argv[first], "--bibtex") == 0)
@@ -135,14 +136,14 @@ int main(int argc, char **argv) {
         else if (std::string_view(argv[first]).substr(0, RANGES.size()) == RANGES)
             ranges = argv[first] + RANGES.size();
         else if ((in_place || check) && std::strcmp(argv[first], "--") == 0) {
+            options_ended = true;
             ++first;
             break;
         } else
             break;
     }
-    bool ended = first > 1 && std::strcmp(argv[first - 1], "--") == 0 && (in_place || check);
     bool answers =
-        !ended && first < argc &&
+        !options_ended && first < argc &&
         (std::strcmp(argv[first], "--help") == 0 || std::strcmp(argv[first], "--version") == 0);
     if (in_place && check)
         usage_error("--in-place and --check cannot be used together");
