@@ -142,17 +142,12 @@ std::int64_t line_at(block_scan &scan, const char *position) {
     return block_line(scan.out, position);
 }
 
-// The name of the input, for warnings.
-const char *name_of(const block_scan &scan) {
-    return scan.out.input != nullptr ? scan.out.input->name : "-";
-}
-
 // A warning about the current entry, quoting the line where it starts, after all the text
 // before position.
 void warn(block_scan &scan, const char *position, const char *message) {
     line_at(scan, position); // counts the entry's line on the way
     copy_block_to(scan.out, position);
-    report_warning(name_of(scan), scan.state.entry_line, message);
+    report_warning(block_name(scan.out), scan.state.entry_line, message);
 }
 
 // An entry still open where a new one starts: the new one is read from its '@'.
@@ -195,8 +190,7 @@ void notice_unplaced(text_block &block, const char *token, std::string_view char
                   "valid ISBN [%.*s] is in no range of the table; --ranges with a current "
                   "export may place it",
                   static_cast<int>(characters.size()), characters.data());
-    report_notice(block.input != nullptr ? block.input->name : "-", block_line(block, token),
-                  message);
+    report_notice(block_name(block), block_line(block, token), message);
 }
 
 // The ISBN value text [begin, end) goes through the text filter with its true line numbers.

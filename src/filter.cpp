@@ -30,11 +30,6 @@ void warn_invalid(const char *name, std::int64_t line, const char *hyphen_free,
     report_warning(name, line, message);
 }
 
-// The name of the input of a block, for its warnings.
-const char *name_of(const text_block &block) {
-    return block.input != nullptr ? block.input->name : "-";
-}
-
 // Who is told of the tokens of a block written otherwise than they came, or nullptr.
 change_listener listener_of(const text_block &block) {
     return block.input != nullptr ? block.input->on_change : nullptr;
@@ -53,7 +48,7 @@ void note_change(text_block &state, const char *token, std::size_t length, const
                  std::size_t text_length) {
     if (text_length == length && std::memcmp(token, text, length) == 0)
         return;
-    listener_of(state)(token_change{name_of(state), block_line(state, token),
+    listener_of(state)(token_change{block_name(state), block_line(state, token),
                                     std::string_view(token, length),
                                     std::string_view(text, text_length)});
 }
@@ -146,7 +141,7 @@ void write_ISBN(text_block &state, const char *token, std::size_t length, const 
     }
     if (count == 13 && ISBN_13_rows(characters) == ISBN_rows::all) {
         if (find_ISBN_range(characters + 3, ISBN_rows::all) != nullptr)
-            report_ISBN_13_prefix(name_of(state), block_line(state, token), characters, count);
+            report_ISBN_13_prefix(block_name(state), block_line(state, token), characters, count);
         write_token(state, token, length, token, length);
         return;
     }
@@ -185,7 +180,7 @@ void process_token(text_block &state, const char *token, std::size_t length, con
         return;
     }
     if (candidate)
-        warn_invalid(name_of(state), block_line(state, token), characters, count);
+        warn_invalid(block_name(state), block_line(state, token), characters, count);
     write_token(state, token, length, token, length);
 }
 
@@ -332,6 +327,10 @@ void close_block(text_block &block) {
     copy_block_to(block, block.end);
     if (block.input != nullptr)
         block.input->line = block_line(block, block.end);
+}
+
+const char *block_name(const text_block &block) {
+    return block.input != nullptr ? block.input->name : "-";
 }
 
 std::int64_t block_line(text_block &block, const char *position) {

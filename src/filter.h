@@ -81,6 +81,9 @@ struct text_block {
 // input, a lone argument, whose warnings name "-" and quote line 0.
 text_block open_block(text_input *input, const char *begin, const char *end);
 
+// The name that the block's warnings give: its input's, or "-" for a lone argument.
+const char *block_name(const text_block &block);
+
 // The line of position, at or after where the last count stopped.
 std::int64_t block_line(text_block &block, const char *position);
 
