@@ -127,9 +127,7 @@ struct parser {
 // and its line counted on the way to the next number.
 struct block_scan {
     parser &state;
-    text_block out;
-    const char *block;
-    const char *end;
+    text_block out;                 // the block's bytes, from out.begin to out.end
     const char *entry_at = nullptr; // the '@' of an entry whose line is not counted yet
 };
 
@@ -232,7 +230,7 @@ void open_value(parser &state, char opening) {
 // parser in the state that reads that byte, so the general steps take over there.
 const char *field_from_name(block_scan &scan, const char *p) {
     parser &state = scan.state;
-    const char *end = scan.end;
+    const char *end = scan.out.end;
     const char *name = p;
     p = name_run(p, end);
     state.isbn_field = state.regular && holds_isbn(name, p);
@@ -256,7 +254,7 @@ const char *field_from_name(block_scan &scan, const char *p) {
 // The head of the next field after a ',', taken in one go where it has the usual shape: blanks,
 // then a name that starts with a letter or another usual byte.
 const char *field_head(block_scan &scan, const char *p) {
-    const char *end = scan.end;
+    const char *end = scan.out.end;
     while (p < end && is_blank(*p))
         ++p;
     if (p == end || !starts_name(*p)) {
@@ -270,9 +268,9 @@ const char *field_head(block_scan &scan, const char *p) {
 // head is taken at once; otherwise the general steps read on from the first byte not blank.
 const char *after_value(block_scan &scan, const char *p) {
     scan.state.at = where::after_value;
-    while (p < scan.end && is_blank(*p))
+    while (p < scan.out.end && is_blank(*p))
         ++p;
-    return p < scan.end && *p == ',' && !scan.state.single ? field_head(scan, p + 1) : p;
+    return p < scan.out.end && *p == ',' && !scan.state.single ? field_head(scan, p + 1) : p;
 }
 
 // One step in a state that reads a word (an entry type, a field name, a number or macro name)
@@ -289,11 +287,11 @@ const char *step_in_word(block_scan &scan, const char *p) {
         state.at = starts_name(c) ? where::type : where::text;
         return p;
     case where::type:
-        for (; p < scan.end && is_name_byte(*p); ++p)
+        for (; p < scan.out.end && is_name_byte(*p); ++p)
             if (state.type_length < sizeof state.type)
                 state.type[state.type_length++] =
                     static_cast<char>(*p >= 'A' && *p <= 'Z' ? *p + 32 : *p);
-        if (p < scan.end)
+        if (p < scan.out.end)
             state.at = std::string_view(state.type, state.type_length) == "comment"
                            ? where::text
                            : where::after_type;
@@ -308,19 +306,19 @@ const char *step_in_word(block_scan &scan, const char *p) {
         state.at = where::text;
         return p;
     case where::name:
-        p = name_run(p, scan.end);
-        if (p < scan.end)
+        p = name_run(p, scan.out.end);
+        if (p < scan.out.end)
             state.at = where::after_name;
         return p;
     default: // number or macro
         // A block ends at a line end, so these go on into the next block only where a caller
         // splits a line.
         if (state.at == where::number)
-            while (p < scan.end && is_digit(*p))
+            while (p < scan.out.end && is_digit(*p))
                 ++p;
         else
-            p = name_run(p, scan.end);
-        if (p < scan.end)
+            p = name_run(p, scan.out.end);
+        if (p < scan.out.end)
             state.at = where::after_value;
         return p;
     }
@@ -330,16 +328,16 @@ const char *step_in_word(block_scan &scan, const char *p) {
 // scan goes on.
 const char *step_between_parts(block_scan &scan, const char *p) {
     parser &state = scan.state;
-    while (p < scan.end && is_blank(*p))
+    while (p < scan.out.end && is_blank(*p))
         ++p;
-    if (p == scan.end)
+    if (p == scan.out.end)
         return p;
     char c = *p;
     switch (state.at) {
     case where::key:
-        p = key_run(p, scan.end, state.close);
+        p = key_run(p, scan.out.end, state.close);
         state.at = where::after_key;
-        return p < scan.end && *p == ',' ? field_head(scan, p + 1) : p;
+        return p < scan.out.end && *p == ',' ? field_head(scan, p + 1) : p;
     case where::after_key:
         if (c == ',')
             return field_head(scan, p + 1);
@@ -424,8 +422,8 @@ const char *scan_balanced(block_scan &scan, const char *p, const char *&value_st
     static constexpr char braced[4] = {'{', '}', '}', '}'};
     static constexpr char quoted[4] = {'{', '}', '"', '"'};
     parser &state = scan.state;
-    const char *q = find_any_of(p, scan.end, state.at == where::braced ? braced : quoted);
-    if (q == scan.end)
+    const char *q = find_any_of(p, scan.out.end, state.at == where::braced ? braced : quoted);
+    if (q == scan.out.end)
         return q;
     if (*q == '{') {
         state.depth += 1;
@@ -458,14 +456,14 @@ void scan_block(block_scan &scan) {
     parser &state = scan.state;
     const char *value_start = nullptr;
     if (state.isbn_field && (state.at == where::braced || state.at == where::quoted))
-        value_start = scan.block;
-    for (const char *p = scan.block; p < scan.end;) {
+        value_start = scan.out.begin;
+    for (const char *p = scan.out.begin; p < scan.out.end;) {
         switch (state.at) {
         case where::text: {
             const char *at_sign = static_cast<const char *>(
-                std::memchr(p, '@', static_cast<std::size_t>(scan.end - p)));
+                std::memchr(p, '@', static_cast<std::size_t>(scan.out.end - p)));
             if (at_sign == nullptr) {
-                p = scan.end;
+                p = scan.out.end;
                 break;
             }
             scan.entry_at = at_sign;
@@ -485,8 +483,8 @@ void scan_block(block_scan &scan) {
         }
     }
     if (value_start != nullptr)
-        filter_value(scan, value_start, scan.end);
-    line_at(scan, scan.end);
+        filter_value(scan, value_start, scan.out.end);
+    line_at(scan, scan.out.end);
 }
 
 // Whether the parser stands inside an entry.
@@ -508,7 +506,7 @@ void finish(parser &state, const char *name) {
 // The parser's state is the input's own: it carries from one block of the input to the next.
 void filter_bibtex_lines(text_input &input, const char *text, std::size_t length) {
     parser &state = std::any_cast<parser &>(input.mode_state);
-    block_scan scan{state, open_block(&input, text, text + length), text, text + length};
+    block_scan scan{state, open_block(&input, text, text + length)};
     scan_block(scan);
     close_block(scan.out);
 }
@@ -524,8 +522,8 @@ void finish_bibtex_input(text_input &input) {
 
 void filter_bibtex_text(const char *text, std::size_t length) {
     parser state;
-    block_scan scan{state, open_block(nullptr, text, text + length), text, text + length};
+    block_scan scan{state, open_block(nullptr, text, text + length)};
     scan_block(scan);
-    copy_block_to(scan.out, scan.end);
+    copy_block_to(scan.out, scan.out.end);
     finish(state, "-");
 }
