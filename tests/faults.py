@@ -76,11 +76,14 @@ for args in ([], ["--bibtex"]):
         expect(len(out) >= want, f"terminal hang-up {args}: the text of {line!r} did not come back before the next read")
     # The hang-up is a read error only for a read under way (a later read finds the end of the
     # input): wait until orvane waits in read(), system call 0 here.
+    waiting = False
     for _ in range(1000):
         with open(f"/proc/{process.pid}/syscall") as f:
-            if f.read().split()[0] == "0":
-                break
+            waiting = f.read().split()[0] == "0"
+        if waiting:
+            break
         time.sleep(0.01)
+    expect(waiting, f"terminal hang-up {args}: orvane never waited in read()")
     os.close(main)
     rest, err = process.communicate()
     expect(process.returncode == 1 and out + rest == b"".join(lines).replace(b"0201633612", b"0-201-63361-2")

@@ -79,7 +79,8 @@ def as_user(uid, gid, then=None):
 
 
 def when_started(path):
-    """Waits until orvane has the file open for reading."""
+    """Waits until orvane has the file open for reading; a wait that ends otherwise fails the row,
+    since what is done next would then come at no known moment."""
     def wait(process):
         target = os.stat(path).st_ino
         for _ in range(5000):
@@ -94,7 +95,12 @@ def when_started(path):
                 return False
             time.sleep(0.0005)
         return False
-    return wait
+
+    def checked(process):
+        opened = wait(process)
+        expect(opened, f"orvane never had {path} open for reading")
+        return opened
+    return checked
 
 
 def kill_after(number, delay):
