@@ -1,8 +1,12 @@
 #!/bin/sh
-# Fails on any warning about the man page, from groff and, where it is installed, mandoc.
+# Fails on any warning about the man page, from groff and mandoc, each where it is installed.
 page=$1
-out=$(groff -man -ww -z "$page" 2>&1) || { echo "$out"; exit 1; }
-[ -z "$out" ] || { echo "$out"; exit 1; }
+if command -v groff >/dev/null 2>&1; then
+  out=$(groff -man -ww -z "$page" 2>&1) || { echo "$out"; exit 1; }
+  [ -z "$out" ] || { echo "$out"; exit 1; }
+else
+  echo "groff is not installed: its check is left out"
+fi
 if command -v mandoc >/dev/null 2>&1; then
   mandoc -Tlint "$page" || exit 1
 fi

@@ -119,9 +119,11 @@ def kill_after(number, delay):
 ROWS = []
 
 
-def row(name, needs_root=False):
+def row(name, needs_root=False, tools=()):
+    """Adds a row; one that needs root or a tool (a program on the PATH) is skipped, with the
+    reason printed, where the run lacks it."""
     def add(make):
-        ROWS.append((name, needs_root, make))
+        ROWS.append((name, needs_root, tools, make))
         return make
     return add
 
@@ -163,7 +165,7 @@ def _(d):
         "status": 0, "stderr": b"", "files": {"suid.bib": (OTHER_DONE, check)}}
 
 
-@row("an ACL and other extended attributes kept", needs_root=True)
+@row("an ACL and other extended attributes kept", needs_root=True, tools=("setfacl",))
 def _(d):
     write(f"{d}/acl.bib", OTHER, 0o640)
     subprocess.run(["setfacl", "-m", "u:12345:rw", f"{d}/acl.bib"], check=True)
@@ -172,7 +174,7 @@ def _(d):
         "status": 0, "stderr": b"", "files": {"acl.bib": OTHER_DONE}}
 
 
-@row("no ACL inherited from the directory where the file had none", needs_root=True)
+@row("no ACL inherited from the directory where the file had none", needs_root=True, tools=("setfacl",))
 def _(d):
     os.mkdir(f"{d}/shared")
     subprocess.run(["setfacl", "-d", "-m", "u:12345:rwx", f"{d}/shared"], check=True)
@@ -499,9 +501,13 @@ def run_row(name, make):
         subprocess.run(["chmod", "-R", "u+rwx", d], capture_output=True)
 
 
-for name, needs_root, make in ROWS:
+for name, needs_root, tools, make in ROWS:
     if needs_root and not ROOT:
         print(f"skipped: {name} (needs root)")
+        continue
+    absent = [tool for tool in tools if shutil.which(tool) is None]
+    if absent:
+        print(f"skipped: {name} (needs {', '.join(absent)}, which is not installed)")
         continue
     run_row(name, make)
 shutil.rmtree(BINARIES)
