@@ -37,16 +37,35 @@ struct descriptor {
     }
 };
 
-// ---- Signals. In place, every signal that ends the process is caught (unless it was ignored
-// when the run started, as under nohup): the handler removes a named temporary file, says that
-// the file being filtered is left as it was, and ends the process by the same signal, so that a
-// shell loop, timeout or a cancelled job sees it. It uses only calls that are safe there.
+// ---- Signals. In place, every signal whose default action ends the process is caught (unless
+// it was ignored when the run started, as under nohup), the real-time ones and those of faults
+// among them; only SIGKILL cannot be, and SIGXFSZ is ignored instead. The handler removes a named
+// temporary file, says that the file being filtered is left as it was, and ends the process by
+// the same signal, so that a shell loop, timeout or a cancelled job sees it. It uses only calls
+// that are safe there.
 
-constexpr int STOP_SIGNALS[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGPIPE, SIGALRM,
-                                SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU};
+// Whether the default action of a signal leaves the process running: it is ignored, or it stops
+// or continues the process; SIGKILL and SIGSTOP cannot be caught at all.
+bool default_does_not_end(int signal) {
+    switch (signal) {
+    case SIGCHLD:
+    case SIGCONT:
+    case SIGSTOP:
+    case SIGTSTP:
+    case SIGTTIN:
+    case SIGTTOU:
+    case SIGURG:
+    case SIGWINCH:
+    case SIGKILL:
+    case SIGXFSZ:
+        return true;
+    default:
+        return false;
+    }
+}
 
-// What the handler needs: the file being filtered (its name as given), the directory and name
-// of a named temporary file, and the text of each signal.
+// What the handler needs: the file being filtered (its name as messages give it), the directory
+// and name of a named temporary file, and the text of each signal.
 const char *volatile name_in_progress = nullptr;
 volatile int temporary_directory = -1;
 char temporary_name[32];
@@ -88,10 +107,11 @@ sigset_t caught_signals;
 
 void catch_stop_signals() {
     sigemptyset(&caught_signals);
-    for (int signal : STOP_SIGNALS) {
+    for (int signal = 1; signal < NSIG; ++signal) {
         struct sigaction was {};
-        sigaction(signal, nullptr, &was);
-        if (was.sa_handler == SIG_IGN)
+        // The C library keeps a few real-time signals for itself and refuses them here.
+        if (default_does_not_end(signal) || sigaction(signal, nullptr, &was) != 0 ||
+            was.sa_handler == SIG_IGN)
             continue;
         sigaddset(&caught_signals, signal);
         signal_texts[signal] = strdup(strsignal(signal));
@@ -99,9 +119,9 @@ void catch_stop_signals() {
     struct sigaction action {};
     action.sa_handler = stop_now;
     action.sa_mask = caught_signals;
-    for (int signal : STOP_SIGNALS)
-        if (sigismember(&caught_signals, signal) == 1)
-            sigaction(signal, &action, nullptr);
+    for (int signal = 1; signal < NSIG; ++signal)
+        if (sigismember(&caught_signals, signal) == 1 && sigaction(signal, &action, nullptr) != 0)
+            sigdelset(&caught_signals, signal);
     // A file-size limit becomes a write error of the one file instead of a signal.
     std::signal(SIGXFSZ, SIG_IGN);
 }
@@ -325,7 +345,8 @@ void first_change(const token_change &) {
     file.output = make_new_file(file);
     if (file.output < 0) {
         int error = errno;
-        file.failure = "cannot make a file in " + file.where->shown + ": " + std::strerror(error);
+        file.failure = "cannot make a file in " + shown_name(file.where->shown.c_str()) + ": " +
+                       std::strerror(error);
         fail_output(error);
         return;
     }
@@ -402,16 +423,14 @@ std::string carry_over(int input, int output, const struct stat &original) {
     return "";
 }
 
-// Gives the new file the original's name, after checking that the name still leads to the file
-// that was read. Signals are held from the check to the note that the file is done.
+// Gives the new file the original's name. As the last step before the rename, with signals held
+// so that nothing comes between them, the name is checked to lead still to the file that was read
+// (not replaced by an editor's save), unchanged since it was opened: its size, modification time
+// and change time, so that another writer's append during the flush is not lost.
 std::string replace(in_place_file &file, const struct stat &original) {
     location &where = *file.where;
     int directory = where.directory.number;
     signals_held held;
-    struct stat now {};
-    if (fstatat(directory, where.base.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
-        now.st_dev != original.st_dev || now.st_ino != original.st_ino)
-        return "replaced while it was read, left as it was";
     if (file.unnamed) {
         std::string link = "/proc/self/fd/" + std::to_string(file.output);
         for (int tries = 0;; ++tries) {
@@ -424,6 +443,17 @@ std::string replace(in_place_file &file, const struct stat &original) {
                 return std::string("cannot replace it: ") + std::strerror(errno);
         }
     }
+    struct stat now {};
+    if (fstatat(directory, where.base.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? "gone while it was read, not made again"
+                               : std::string("cannot replace it: ") + std::strerror(errno);
+    if (now.st_dev != original.st_dev || now.st_ino != original.st_ino)
+        return "replaced while it was read, left as it was";
+    if (now.st_size != original.st_size || now.st_mtim.tv_sec != original.st_mtim.tv_sec ||
+        now.st_mtim.tv_nsec != original.st_mtim.tv_nsec ||
+        now.st_ctim.tv_sec != original.st_ctim.tv_sec ||
+        now.st_ctim.tv_nsec != original.st_ctim.tv_nsec)
+        return "changed while it was read, left as it was";
     if (renameat(directory, temporary_name, directory, where.base.c_str()) != 0)
         return std::string("cannot replace it: ") + std::strerror(errno);
     temporary_name[0] = '\0';
@@ -443,11 +473,17 @@ void remove_temporary() {
 } // namespace
 
 // The content is compared by the filter's own report of the tokens it writes otherwise, none
-// exactly when every byte comes out as it went in. A file that changes size or time while it is
-// read fails: its content then is neither the old nor a whole new one; one whose name leads to
-// another file by the end (an editor saved it) fails too, so that the save is not lost.
-bool filter_file_in_place(const char *name, const input_mode &mode, read_function reader) {
+// exactly when every byte comes out as it went in. A file that changes while it is read, or until
+// the moment it would be replaced, fails: its content then is neither the old nor a whole new
+// one; one whose name leads to another file by the end (an editor saved it) fails too, so that
+// the save is not lost. The name goes into every message escaped, once.
+bool filter_file_in_place(const char *given, const input_mode &mode, read_function reader) {
+    std::string shown = shown_name(given);
+    const char *name = shown.c_str();
+    location where;
     // From here on a signal says that this file is left as it was, until it is done or failed.
+    // The clean-up runs before the directory is closed: a named temporary file is removed
+    // relative to it.
     name_in_progress = name;
     struct done_with_file {
         ~done_with_file() {
@@ -456,8 +492,7 @@ bool filter_file_in_place(const char *name, const input_mode &mode, read_functio
             name_in_progress = nullptr;
         }
     } cleanup;
-    location where;
-    std::string fault = locate(name, where);
+    std::string fault = locate(given, where);
     if (!fault.empty())
         return fail(name, fault);
     // Opened without waiting, since a FIFO would wait for a writer before it can be refused.
@@ -490,11 +525,6 @@ bool filter_file_in_place(const char *name, const input_mode &mode, read_functio
         return fail(name, reason(end));
     if (file.output < 0)
         return true; // nothing changed, nothing written
-    struct stat after {};
-    if (fstat(input.number, &after) != 0 || after.st_size != before.st_size ||
-        after.st_mtim.tv_sec != before.st_mtim.tv_sec ||
-        after.st_mtim.tv_nsec != before.st_mtim.tv_nsec)
-        return fail(name, "changed while it was read, left as it was");
     fault = carry_over(input.number, output.number, before);
     if (!fault.empty())
         return fail(name, fault);
@@ -541,9 +571,10 @@ int check_files(char *const *names, int count, const input_mode &mode) {
     }
     int status = 0;
     for (int i = 0; i < count; ++i) {
-        const char *name = names[i];
-        bool is_standard_input = std::strcmp(name, "-") == 0;
-        descriptor input{is_standard_input ? -1 : open(name, O_RDONLY | O_CLOEXEC)};
+        bool is_standard_input = std::strcmp(names[i], "-") == 0;
+        std::string shown = shown_name(names[i]);
+        const char *name = shown.c_str();
+        descriptor input{is_standard_input ? -1 : open(names[i], O_RDONLY | O_CLOEXEC)};
         if (!is_standard_input && input.number < 0) {
             fail(name, std::strerror(errno));
             status = 1;

@@ -11,7 +11,8 @@
 // all. A file that fails is left as it was, with "?? NAME: REASON" on standard error, and the
 // others are still filtered. A signal that ends the process ends the run: the file being
 // filtered is left as it was, no temporary file stays, "?? NAME: SIGNAL, left as it was" is said,
-// and the process ends by that signal. Returns the exit status: 0, or 1 when any file failed.
+// and the process ends by that signal. Names go into messages as shown_name() writes them.
+// Returns the exit status: 0, or 1 when any file failed.
 int filter_files_in_place(char *const *names, int count, const input_mode &mode);
 
 // The same for one file, whose reads go through reader. Returns whether it did not fail.

@@ -72,16 +72,18 @@ void filter_arguments(int first, int argc, char **argv, bool bibtex) {
 }
 
 // Replaces the built-in range table by the export at path, or ends the run before any output;
-// its messages name the path after the text that says where it came from.
+// its messages name the path after the text that says where it came from (the option or the
+// variable, as given).
 void load_ranges(const char *path, const char *source) {
     range_message message;
-    std::string fault = read_range_message(path, message);
+    std::string name = source + shown_name(path);
+    std::string fault = read_range_message(path, name, message);
     if (!fault.empty())
-        report_fatal((source + fault).c_str());
+        report_fatal(fault.c_str());
     try {
         ISBN_load_range_message(message);
     } catch (const std::bad_alloc &) {
-        report_fatal((source + std::string(path) + ": out of memory while loading it").c_str());
+        report_fatal((name + ": out of memory while loading it").c_str());
     }
 }
 
@@ -148,8 +150,8 @@ int main(int argc, char **argv) {
     if (in_place && check)
         usage_error("--in-place and --check cannot be used together");
     if (in_place && first == argc)
-        usage_error("--in-place needs a file: orvane [ --bibtex ] [ --ranges=FILE ] --in-place "
-                    "FILE ...");
+        usage_error("--in-place needs a file: orvane [ --bibtex ] [ --isbn13 ] [ --ranges=FILE ] "
+                    "--in-place FILE ...");
     if (in_place && !answers)
         for (int i = first; i < argc; ++i)
             if (std::strcmp(argv[i], "-") == 0)
@@ -158,7 +160,7 @@ int main(int argc, char **argv) {
     // --ranges wins over the variable, which the Perl ISBN library reads too.
     const char *variable = std::getenv("ISBN_RANGE_MESSAGE");
     if (ranges != nullptr && !answers)
-        load_ranges(ranges, "");
+        load_ranges(ranges, *ranges == '\0' ? "--ranges=" : "");
     else if (variable != nullptr && *variable != '\0' && !answers)
         load_ranges(variable, "ISBN_RANGE_MESSAGE=");
     write_ISBN_10_as_13(isbn13);

@@ -276,10 +276,11 @@ std::string parse_range_message(const char *text, std::size_t length, const std:
 // program and its start-up. The file is parsed as it is read, so memory never grows with its
 // size; one larger than RANGE_MESSAGE_MAX (a device without end, say) is refused there, and
 // running out of memory anyway is a fault of the file like any other, never an abort.
-std::string read_range_message(const std::string &path, range_message &message) {
+std::string read_range_message(const std::string &path, const std::string &name,
+                               range_message &message) {
     std::FILE *file = std::fopen(path.c_str(), "rb");
     if (file == nullptr)
-        return path + ": " + std::strerror(errno);
+        return name + ": " + std::strerror(errno);
     std::size_t total = 0;
     std::string fault;
     try {
@@ -300,10 +301,10 @@ std::string read_range_message(const std::string &path, range_message &message) 
                 }
                 return static_cast<long>(got);
             },
-            path, message);
+            name, message);
     } catch (const std::bad_alloc &) {
         message = range_message{};
-        fault = path + ": out of memory while reading it";
+        fault = name + ": out of memory while reading it";
     }
     std::fclose(file);
     return fault;

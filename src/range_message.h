@@ -32,6 +32,8 @@ std::string parse_range_message(const char *text, std::size_t length, const std:
 // The largest export read: many times a real one (about 200 KB).
 constexpr std::size_t RANGE_MESSAGE_MAX = std::size_t{16} << 20;
 
-// The same for the file at path. A file larger than RANGE_MESSAGE_MAX (a device or a pipe: what
-// it gives beyond that) is refused as too large, and memory that runs out is a fault too.
-std::string read_range_message(const std::string &path, range_message &message);
+// The same for the file at path, whose messages give it as name. A file larger than
+// RANGE_MESSAGE_MAX (a device or a pipe: what it gives beyond that) is refused as too large, and
+// memory that runs out is a fault too.
+std::string read_range_message(const std::string &path, const std::string &name,
+                               range_message &message);

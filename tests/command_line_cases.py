@@ -71,6 +71,16 @@ CASES = [
      b"?? " + MISSING.encode() + b": No such file or directory\n", 1),
     ("ranges missing, standard input", ["--ranges=" + MISSING], b"0201633612\n", b"",
      b"?? " + MISSING.encode() + b": No such file or directory\n", 1),
+    ("ranges empty", ["--ranges=", "0201633612"], b"", b"", b"?? --ranges=: No such file or directory\n", 1),
+    # A name's control bytes and backslashes are escaped in every message, so that a message is
+    # one line that names the real file; the variable's value likewise.
+    ("ranges named with control bytes", ["--ranges=a\nb\\c\033[2K\td\x7f\u00e9.xml"], b"", b"",
+     b"?? a\\nb\\\\c\\033[2K\\td\\177\xc3\xa9.xml: No such file or directory\n", 1),
+    ("variable with a forged finding", [], b"", b"",
+     b"?? ISBN_RANGE_MESSAGE=x.xml: No such file or directory\\n-:1:forged: No such file or directory\n", 1,
+     {VARIABLE: "x.xml: No such file or directory\n-:1:forged"}),
+    ("check, a name with a line break", ["--check", "refs.bib:7:forged.\nz.bib"], b"", b"",
+     b"?? refs.bib:7:forged.\\nz.bib: No such file or directory\n", 1),
     ("ranges not read for help", ["--ranges=" + MISSING, "--help"], b"", HELP, b"", 0),
     ("ranges after a text", ["0201633612", "--ranges=" + SMALL], b"",
      b"0-201-63361-2 --ranges=" + SMALL.encode() + b"\n", b"", 0),
@@ -80,11 +90,11 @@ CASES = [
     # --in-place and --check: usage errors touch nothing and end with status 2; --check reads
     # standard input when no file is named, writes nothing and fails on a change or a warning.
     ("in place without a file", ["--bibtex", "--in-place"], b"", b"",
-     b"?? --in-place needs a file: orvane [ --bibtex ] [ --ranges=FILE ] --in-place FILE ...\n", 2),
+     b"?? --in-place needs a file: orvane [ --bibtex ] [ --isbn13 ] [ --ranges=FILE ] --in-place FILE ...\n", 2),
     ("in place and check", ["--check", "--bibtex", "--in-place", MISSING], b"", b"",
      b"?? --in-place and --check cannot be used together\n", 2),
     ("in place, bad ranges first", ["--ranges=" + MISSING, "--in-place"], b"", b"",
-     b"?? --in-place needs a file: orvane [ --bibtex ] [ --ranges=FILE ] --in-place FILE ...\n", 2),
+     b"?? --in-place needs a file: orvane [ --bibtex ] [ --isbn13 ] [ --ranges=FILE ] --in-place FILE ...\n", 2),
     ("check standard input", ["--check"], b"x 0201633612 0201633613\n\n978-0-201-63361-0\n", b"",
      b"-:1:0201633612 would be written as 0-201-63361-2.\n-:1:invalid ISBN-10 value [0201633613].\n", 1),
     ("check prefix hyphen", ["--check"], b"9780-201-63361-2\n", b"",

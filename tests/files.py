@@ -78,20 +78,50 @@ def as_user(uid, gid, then=None):
     return preexec
 
 
+def family(pid):
+    """The process and its descendants: orvane under strace or unshare is one of them."""
+    found = [pid]
+    try:
+        for task in os.listdir(f"/proc/{pid}/task"):
+            with open(f"/proc/{pid}/task/{task}/children") as f:
+                for child in f.read().split():
+                    found += family(int(child))
+    except OSError:
+        pass
+    return found
+
+
+def orvane_of(process):
+    """The process id of orvane itself, the process or the one it became under a wrapper."""
+    for _ in range(5000):
+        for pid in family(process.pid):
+            try:
+                if os.path.samefile(f"/proc/{pid}/exe", ORVANE):
+                    return pid
+            except OSError:
+                pass
+        time.sleep(0.0005)
+    expect(False, "orvane never started")
+    return process.pid
+
+
 def when_started(path):
     """Waits until orvane has the file open for reading; a wait that ends otherwise fails the row,
     since what is done next would then come at no known moment."""
     def wait(process):
         target = os.stat(path).st_ino
         for _ in range(5000):
-            try:
-                for fd in os.listdir(f"/proc/{process.pid}/fd"):
-                    try:
-                        if os.stat(f"/proc/{process.pid}/fd/{fd}").st_ino == target:
-                            return True
-                    except OSError:
-                        pass
-            except OSError:
+            for pid in family(process.pid):
+                try:
+                    for fd in os.listdir(f"/proc/{pid}/fd"):
+                        try:
+                            if os.stat(f"/proc/{pid}/fd/{fd}").st_ino == target:
+                                return True
+                        except OSError:
+                            pass
+                except OSError:
+                    pass
+            if process.poll() is not None:
                 return False
             time.sleep(0.0005)
         return False
@@ -101,6 +131,18 @@ def when_started(path):
         expect(opened, f"orvane never had {path} open for reading")
         return opened
     return checked
+
+
+def slowed(call, seconds, then=None):
+    """strace's arguments that hold each entry to a system call for the given time (only the
+    first, with then="first"): a moment inside in-place editing made long enough to act in."""
+    when = ":when=1" if then == "first" else ""
+    return ["-e", f"trace={call}", "-e", f"inject={call}:delay_enter={int(seconds * 1e6)}{when}"]
+
+
+def refused(call, error):
+    """strace's arguments that fail the first call of a kind with the error."""
+    return ["-e", f"trace={call}", "-e", f"inject={call}:error={error}:when=1"]
 
 
 def kill_after(number, delay):
@@ -432,6 +474,208 @@ def _(d):
         "files": {"huge.bib": (bytes(edited), lambda p: True)}}
 
 
+def put(path, data, how):
+    with open(path, how) as f:
+        f.write(data)
+
+
+def after_writer(act):
+    """What another writer's act makes of BIB: the content it leaves, or None for no file."""
+    with tempfile.TemporaryDirectory() as scratch:
+        write(f"{scratch}/refs.bib", BIB)
+        act(f"{scratch}/refs.bib")
+        return read(f"{scratch}/refs.bib") if os.path.exists(f"{scratch}/refs.bib") else None
+
+
+# Another writer while the new content is flushed: fsync is held for 1.5 s and the other writer
+# acts 0.3 s after orvane opened the small file, long after its filtering and long before the
+# rename. Whatever the writer did, the file fails and is left as the writer made it.
+for what, act, message in (
+        ("an append", lambda p: put(p, b"note = {added by another writer}\n", "ab"), b"changed"),
+        ("an edit of the same size", lambda p: put(p, b"@BOOK", "r+b"), b"changed"),
+        ("a change of mode alone", lambda p: os.chmod(p, 0o600), b"changed"),
+        ("a save by rename", lambda p: (write(p + ".new", b"saved\n"), os.rename(p + ".new", p)), b"replaced"),
+        ("a removal", os.unlink, b"gone"),
+        ("a move away", lambda p: os.rename(p, p + ".moved"), b"gone")):
+    @row(f"{what} by another writer while the new content is flushed", tools=("strace",))
+    def _(d, act=act, message=message):
+        write(f"{d}/refs.bib", BIB)
+        expected = after_writer(act)
+
+        def during(process, d):
+            when_started(f"{d}/refs.bib")(process)
+            time.sleep(0.3)
+            act(f"{d}/refs.bib")
+        reason = {b"changed": b"changed while it was read, left as it was",
+                  b"replaced": b"replaced while it was read, left as it was",
+                  b"gone": b"gone while it was read, not made again"}[message]
+        files = {"refs.bib": (expected, lambda p: True) if expected is not None else "absent"}
+        return {"args": ["--bibtex", "--in-place", "refs.bib"], "strace": slowed("fsync", 1.5, "first"),
+                "during": during}, {
+            "status": 1, "stderr": WARNING % b"refs.bib" + b"?? refs.bib: " + reason + b"\n", "files": files}
+
+
+@row("a signal while the rename waits: the file is replaced, then the run ends", tools=("strace",))
+def _(d):
+    write(f"{d}/refs.bib", BIB)
+    write(f"{d}/after.bib", OTHER)
+
+    def during(process, d):
+        when_started(f"{d}/refs.bib")(process)
+        time.sleep(0.5)
+        os.kill(orvane_of(process), signal.SIGTERM)
+    return {"args": ["--bibtex", "--in-place", "refs.bib", "after.bib"], "strace": slowed("renameat", 1.5, "first"),
+            "during": during}, {
+        "status": (-signal.SIGTERM, 128 + signal.SIGTERM), "stderr": WARNING % b"refs.bib",
+        "files": {"refs.bib": (DONE, lambda p: True), "after.bib": OTHER}}
+
+
+@row("a second signal while the first is handled and removes the named new file", needs_root=True, tools=("strace",))
+def _(d):
+    write(f"{d}/huge.bib", HUGE)
+
+    def during(process, d):
+        for _ in range(10000):
+            if leftovers(d):
+                break
+            time.sleep(0.0005)
+        expect(leftovers(d), "no /proc: the named temporary file was never seen")
+        pid = orvane_of(process)
+        os.kill(pid, signal.SIGTERM)
+        time.sleep(0.3)  # the handler's unlinkat is held for 1 s
+        os.kill(pid, signal.SIGINT)
+    return {"args": ["--bibtex", "--in-place", "huge.bib"], "no_proc": True, "strace": slowed("unlinkat", 1.0),
+            "during": during}, {
+        "status": (-signal.SIGTERM, 128 + signal.SIGTERM), "stderr": b"?? huge.bib: Terminated, left as it was\n",
+        "files": {"huge.bib": HUGE}}
+
+
+@row("a refused rename: the new file, named by then, is removed", tools=("strace",))
+def _(d):
+    write(f"{d}/refs.bib", BIB)
+    write(f"{d}/after.bib", OTHER)
+    return {"args": ["--bibtex", "--in-place", "refs.bib", "after.bib"], "strace": refused("renameat", "EPERM")}, {
+        "status": 1, "stderr": WARNING % b"refs.bib" + b"?? refs.bib: cannot replace it: Operation not permitted\n",
+        "files": {"refs.bib": BIB, "after.bib": (OTHER_DONE, lambda p: True)}}
+
+
+# The named temporary file's own failure paths, where there is no /proc to name an unnamed one.
+@row("no /proc: a refused rename removes the named new file", needs_root=True, tools=("strace",))
+def _(d):
+    write(f"{d}/refs.bib", BIB)
+    write(f"{d}/after.bib", OTHER)
+    return {"args": ["--bibtex", "--in-place", "refs.bib", "after.bib"], "no_proc": True,
+            "strace": refused("renameat", "EPERM")}, {
+        "status": 1, "stderr": WARNING % b"refs.bib" + b"?? refs.bib: cannot replace it: Operation not permitted\n",
+        "files": {"refs.bib": BIB, "after.bib": (OTHER_DONE, lambda p: True)}}
+
+
+@row("no /proc: a file-size limit removes the named new file", needs_root=True)
+def _(d):
+    write(f"{d}/big.bib", OTHER * 2000)
+    write(f"{d}/after.bib", OTHER)
+    return {"args": ["--bibtex", "--in-place", "big.bib", "after.bib"], "no_proc": True,
+            "preexec": lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))}, {
+        "status": 1, "stderr": b"?? big.bib: cannot write the new content: File too large\n",
+        "files": {"big.bib": OTHER * 2000, "after.bib": (OTHER_DONE, lambda p: True)}}
+
+
+@row("no /proc: a full disk removes the named new file", needs_root=True)
+def _(d):
+    os.mkdir(f"{d}/small")
+    full_disk(d)
+    write(f"{d}/small/big.bib", OTHER * 1500)
+    write(f"{d}/small/after.bib", OTHER)
+    return {"args": ["--bibtex", "--in-place", "small/big.bib", "small/after.bib"], "no_proc": True}, {
+        "status": 1, "stderr": b"?? small/big.bib: cannot write the new content: No space left on device\n",
+        "files": {"small/big.bib": OTHER * 1500, "small/after.bib": (OTHER_DONE, lambda p: True)}}
+
+
+# Signals beyond the usual few: every one whose default action ends the process is caught, and
+# where the new file is named from the start (no /proc) it is removed.
+for number in (signal.SIGABRT, signal.SIGIO, signal.SIGPWR, signal.SIGSEGV, signal.SIGRTMIN + 1, signal.SIGRTMAX):
+    for no_proc in (False, True):
+        label = {signal.SIGRTMIN + 1: "SIGRTMIN+1", signal.SIGRTMAX: "SIGRTMAX"}.get(number) or signal.Signals(number).name
+        @row(f"{label}{', no /proc' if no_proc else ''}", needs_root=no_proc)
+        def _(d, number=number, no_proc=no_proc):
+            write(f"{d}/huge.bib", HUGE)
+            write(f"{d}/after.bib", OTHER)
+            text = signal.strsignal(number).encode()
+
+            def during(process, d):
+                when_started(f"{d}/huge.bib")(process)
+                if no_proc:
+                    for _ in range(10000):
+                        if leftovers(d):
+                            break
+                        time.sleep(0.0005)
+                    expect(leftovers(d), "no /proc: the named temporary file was never seen")
+                else:
+                    time.sleep(0.02)
+                process.send_signal(number)
+            return {"args": ["--bibtex", "--in-place", "huge.bib", "after.bib"], "no_proc": no_proc,
+                    "during": during}, {
+                "status": -number, "stderr": lambda err, t=text: err.endswith(b"?? huge.bib: " + t + b", left as it was\n"),
+                "files": {"huge.bib": HUGE, "after.bib": OTHER}}
+
+
+# A name is never written raw: its control bytes and backslashes are escaped in every message, so
+# a name cannot forge a finding in another file, nor move a terminal's cursor.
+FORGED = "refs.bib:7:9780201896831 would be written as 978-0-201-89683-1.\nz.bib"
+
+
+@row("--check: a name that would forge a finding is escaped")
+def _(d):
+    write(f"{d}/{FORGED}", OTHER)
+    return {"args": ["--bibtex", "--check", FORGED]}, {
+        "status": 1, "stderr": b"refs.bib:7:9780201896831 would be written as 978-0-201-89683-1.\\nz.bib:1:"
+                               b"9780201896831 would be written as 978-0-201-89683-1.\n",
+        "files": {FORGED: OTHER}}
+
+
+@row("in place: warnings, failures and the signal line name an escaped file")
+def _(d):
+    write(f"{d}/a\033[2K\\b.bib", BIB)
+    write(f"{d}/huge\r.bib", HUGE)
+
+    def during(process, d):
+        when_started(f"{d}/huge\r.bib")(process)
+        process.send_signal(signal.SIGTERM)
+    return {"args": ["--bibtex", "--in-place", "a\033[2K\\b.bib", "no\tsuch.bib", "huge\r.bib"], "during": during}, {
+        "status": -signal.SIGTERM,
+        "stderr": WARNING % b"a\\033[2K\\\\b.bib" + b"?? no\\tsuch.bib: No such file or directory\n"
+                  b"?? huge\\r.bib: Terminated, left as it was\n",
+        "files": {"a\033[2K\\b.bib": DONE, "huge\r.bib": HUGE}}
+
+
+# Many files in one call, whose first changes fall early, late (after more than a block of text
+# that does not change), at the very end, or nowhere: what one file leaves in the output room must
+# not reach the next. Each result is the filter of that file alone. The same under a descriptor
+# limit that one descriptor kept per file would exhaust, and where there is no /proc.
+LATE = b"@misc{m, note = {unchanged text}}\n" * 10000
+MANY = [LATE + OTHER, OTHER + LATE, b"", LATE, b"isbn = {0201633612}", BIB, LATE + LATE + BIB,
+        OTHER_DONE, b"@book{k, isbn = {0201633612}", OTHER * 3, LATE + b"@book{z, isbn={0201633612}}", OTHER]
+
+
+def filtered_alone(text):
+    return subprocess.run([ORVANE, "--bibtex"], input=text, capture_output=True, check=True).stdout
+
+
+for label, extra in (("", {}),
+                     (", under a limit of 10 descriptors",
+                      {"preexec": lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (10, 10))}),
+                     (", no /proc", {"no_proc": True})):
+    @row(f"{len(MANY)} files in one call, changes early, late and nowhere{label}", needs_root="no_proc" in extra)
+    def _(d, extra=extra):
+        names = [f"f{i}.bib" for i in range(len(MANY))]
+        for name, text in zip(names, MANY):
+            write(f"{d}/{name}", text)
+        files = {name: (filtered_alone(text), None if filtered_alone(text) == text else lambda p: True)
+                 for name, text in zip(names, MANY)}
+        return dict({"args": ["--bibtex", "--in-place", *names]}, **extra), {
+            "status": 0, "stderr": lambda err: b"?? " not in err, "files": files}
+
+
 def run_row(name, make):
     with tempfile.TemporaryDirectory() as d:
         os.chmod(d, 0o755)
@@ -441,6 +685,13 @@ def run_row(name, make):
             full = os.path.join(d, path)
             before[path] = attributes(full) if os.path.exists(full) else None
         command = run.get("command", [ORVANE, *run.get("args", [])])
+        if run.get("no_proc"):
+            # A mount namespace whose /proc is an empty file system: no unnamed temporary file
+            # can be given a name there, so the new content is named from the start.
+            command = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+                       'mount -t tmpfs none /proc && exec "$@"', "sh", *command]
+        if run.get("strace"):
+            command = ["strace", "-f", "-qq", "-o", "/dev/null", *run["strace"], "--", *command]
         cwd = run.get("cwd", d)
         closing = run.get("close", ())
         preexec = run.get("preexec")
@@ -482,8 +733,11 @@ def run_row(name, make):
             expect(ok, f"{name}: standard error {err!r:.300}, expected {wanted_err!r:.300}")
         expect(out == b"", f"{name}: standard output {out!r:.100}")
         for path, expectation in want["files"].items():
-            content, check = expectation if isinstance(expectation, tuple) else (expectation, None)
             full = os.path.join(d, path)
+            if expectation == "absent":
+                expect(not os.path.lexists(full), f"{name}: {path} was made again")
+                continue
+            content, check = expectation if isinstance(expectation, tuple) else (expectation, None)
             expect(read(full) == content, f"{name}: {path} is not as expected")
             now = attributes(full)
             if check:

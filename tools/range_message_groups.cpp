@@ -14,7 +14,7 @@ int main(int argc, char **argv) {
         return 2;
     }
     range_message message;
-    std::string fault = read_range_message(argv[1], message);
+    std::string fault = read_range_message(argv[1], argv[1], message);
     if (!fault.empty()) {
         std::fprintf(stderr, "%s\n", fault.c_str());
         return 1;
