@@ -68,9 +68,9 @@ def attributes(path):
     return (stat.S_IMODE(s.st_mode), s.st_uid, s.st_gid, xattrs)
 
 
-def as_user(uid, gid, then=None):
+def as_user(uid, gid, then=None, groups=()):
     def preexec():
-        os.setgroups([])
+        os.setgroups(list(groups))
         os.setgid(gid)
         os.setuid(uid)
         if then:
@@ -205,6 +205,35 @@ def _(d):
     assert attributes(f"{d}/suid.bib")[0] == 0o6755
     return {"args": ["--bibtex", "--in-place", "suid.bib"], "preexec": as_user(1003, 1003)}, {
         "status": 0, "stderr": b"", "files": {"suid.bib": (OTHER_DONE, check)}}
+
+
+@row("set-ID bits dropped where the group is kept but not the owner: a member of the file's group", needs_root=True)
+def _(d):
+    os.chmod(d, 0o777)
+    write(f"{d}/suid.bib", OTHER, 0o6775)
+    os.chown(f"{d}/suid.bib", 1001, 1002)
+    os.chmod(f"{d}/suid.bib", 0o6775)
+
+    def check(path):
+        mode, uid, gid, _ = attributes(path)
+        return mode == 0o775 and (uid, gid) == (1003, 1002)
+    return {"args": ["--bibtex", "--in-place", "suid.bib"], "preexec": as_user(1003, 1003, groups=(1002,))}, {
+        "status": 0, "stderr": b"", "files": {"suid.bib": (OTHER_DONE, check)}}
+
+
+@row("an ACL kept where a user it names, not the owner, edits the file", needs_root=True, tools=("setfacl",))
+def _(d):
+    os.chmod(d, 0o777)
+    write(f"{d}/acl.bib", OTHER, 0o640)
+    os.chown(f"{d}/acl.bib", 1001, 1002)
+    subprocess.run(["setfacl", "-m", "u:1003:rw", f"{d}/acl.bib"], check=True)
+    acl = os.getxattr(f"{d}/acl.bib", ACL)
+
+    def check(path):
+        mode, uid, gid, xattrs = attributes(path)
+        return (mode, uid, xattrs.get(ACL)) == (0o660, 1003, acl)
+    return {"args": ["--bibtex", "--in-place", "acl.bib"], "preexec": as_user(1003, 1003)}, {
+        "status": 0, "stderr": b"", "files": {"acl.bib": (OTHER_DONE, check)}}
 
 
 @row("an ACL and other extended attributes kept", needs_root=True, tools=("setfacl",))
