@@ -89,9 +89,28 @@ CASES = [
      "line 17: an entity declaration is not allowed"),
 ]
 
+# The nearest exports that pass each boundary check: one more step would be refused.
+ACCEPTED = [
+    ("a length that leaves one title digit", replace_once(FIRST_RULE_978_0, "<Range>0000000-1999999</Range><Length>7</Length>")),
+    ("a length of 3 in a group of 5 digits",
+     lambda t: re.sub(r"(<Prefix>978-99901</Prefix>.*?<Length>)\d(</Length>)", r"\g<1>3\2", t, count=1, flags=re.S)),
+]
+OVERLAP_BY_ONE = ("a rule that starts on the last number of the one before",
+                  replace_once("<Range>2000000-2279999</Range>", "<Range>1999999-2279999</Range>"),
+                  "group 978-0, rule 1999999-2279999 (Length 3): the rule overlaps or precedes the rule before it")
+CASES.append(OVERLAP_BY_ONE)
+
 failures = 0
 with tempfile.TemporaryDirectory() as tmp:
     path = os.path.join(tmp, "RangeMessage.xml")
+    for name, edit in ACCEPTED:
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(edit(REAL))
+        run_time = subprocess.run([orvane, "--ranges=" + path, "0201633612"], capture_output=True, text=True)
+        build_time = subprocess.run([reader, path], capture_output=True, text=True)
+        if run_time.returncode != 0 or run_time.stderr or build_time.returncode != 0 or build_time.stderr:
+            failures += 1
+            print(f"FAILED {name}: refused: {run_time.stderr!r} {build_time.stderr!r}")
     for name, edit, message in CASES:
         with open(path, "w", encoding="utf-8") as f:
             f.write(edit(REAL))
