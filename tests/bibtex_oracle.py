@@ -90,8 +90,13 @@ def distinct(text, old):
 
 # A random BibTeX-like file: entries of every shape, a few of them broken.
 BLANKS = [b" ", b"\n", b"  ", b"\r\n", b"\t", b"\n\n"]
-TYPES = [b"book", b"article", b"Misc", b"@book", b"inproceedings"]
-NAMES = [b"title", b"note", b"year", b"@note", b"Author", b"url2", b"doi"]
+# Each rule's nearest inputs that are not it: the special words in other cases and one letter
+# longer, names that nearly hold isbn (those that hold it are ISBN fields to orvane, which the
+# style does not print), a digit at a name's start and after it.
+TYPES = [b"book", b"article", b"Misc", b"@book", b"inproceedings", b"BOOK", b"comments", b"Comment",
+         b"strings", b"preambles", b"commentary"]
+NAMES = [b"title", b"note", b"year", b"@note", b"Author", b"url2", b"doi", b"isb", b"i-sbn", b"2note",
+         b"isnb"]
 
 
 def blank(r):
@@ -115,7 +120,7 @@ def other_value(r, counter):
     if shape < 0.5:
         return b'"quoted {"} text"'
     if shape < 0.7:
-        return b"%d" % r.randrange(3000)
+        return b"%d" % r.randrange(3000) + (b"a" if r.random() < 0.1 else b"")
     if shape < 0.85:
         return b"jan"
     return b"{line one\n@misc{inside%d, isbn = {" % counter + isbn(counter).encode() + b"}}\n}"
@@ -134,7 +139,7 @@ def random_file(r, index):
         lines = []
         open_, close = (b"{", b"}") if r.random() < 0.8 else (b"(", b")")
         # Keys never repeat: BibTeX rejects an entry whose key does, and orvane keeps no keys.
-        key = b"k%d" % len(keys) + (b"X" if r.random() < 0.1 else b"")
+        key = b"k%d" % len(keys) + (r.choice([b"X", b"(", b")", b"}", b"{", b'"', b"=", b"#"]) if r.random() < 0.2 else b"")
         keys.append(key)
         head = b"@" + r.choice(TYPES) + blank(r) + open_ + key + b","
         fields = []
@@ -155,7 +160,7 @@ def random_file(r, index):
             entry = b"\n".join(b"%" + line for line in entry.split(b"\n"))
         out += entry + r.choice([b"\n", b" ", b"\n\n"])
         if r.random() < 0.05:
-            out += b"@string{m = {x}" + r.choice([b"}", b", n = {y}}", b" # m}"]) + b"\n"
+            out += r.choice([b"@string", b"@STRING", b"@String"]) + b"{m = {x}" + r.choice([b"}", b", n = {y}}", b" # m}"]) + b"\n"
     # A last entry, so that an '@' left at the end by a break starts one, as it does in BibTeX.
     return out + b"@misc{end, note = {x}}\n"
 
