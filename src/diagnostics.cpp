@@ -14,13 +14,37 @@ std::int64_t line_number = 0;
 namespace {
 
 std::uint64_t warnings_written = 0;
+warning_listener listener = nullptr;
+fatal_handler on_fatal = nullptr;
+
+// Formats and hands over one warning.
+void report(const char *name, std::int64_t line, const char *message, bool counted);
 
 } // namespace
 
-// Formatted by hand into one buffer, which goes out as one line: in dense input warnings are
-// frequent enough for printf's cost to show. The message is copied, never used as a format, so
-// a '%' in it is printed as is.
+void set_warning_listener(warning_listener taker) {
+    listener = taker;
+}
+
+void set_fatal_handler(fatal_handler handler) {
+    on_fatal = handler;
+}
+
 void report_notice(const char *name, std::int64_t line, const char *message) {
+    report(name, line, message, false);
+}
+
+void report_warning(const char *name, std::int64_t line, const char *message) {
+    report(name, line, message, true);
+    warnings_written += 1;
+}
+
+namespace {
+
+// Formatted by hand into one buffer, which goes out as one line (or to the listener): in dense
+// input warnings are frequent enough for printf's cost to show. The message is copied, never used
+// as a format, so a '%' in it is printed as is.
+void report(const char *name, std::int64_t line, const char *message, bool counted) {
     char buffer[512];
     char number[24];
     char *digits = number + sizeof number;
@@ -50,13 +74,14 @@ void report_notice(const char *name, std::int64_t line, const char *message) {
     p = static_cast<char *>(std::memcpy(p, message, message_length)) + message_length;
     *p++ = '.';
     *p++ = '\n';
-    write_warning_line(text, length);
+    if (listener != nullptr)
+        listener(warning{name, line, std::string_view(message, message_length),
+                         std::string_view(text, length), counted});
+    else
+        write_warning_line(text, length);
 }
 
-void report_warning(const char *name, std::int64_t line, const char *message) {
-    report_notice(name, line, message);
-    warnings_written += 1;
-}
+} // namespace
 
 std::uint64_t warning_count() {
     return warnings_written;
@@ -88,6 +113,8 @@ void report_error(const char *message) {
 void report_fatal(const char *message) {
     hand_over_output();
     report_error(message);
+    if (on_fatal != nullptr)
+        on_fatal(message);
     std::exit(1);
 }
 

@@ -2,6 +2,7 @@
 
 #include "input.h"
 
+#include "bibtex.h"
 #include "diagnostics.h"
 #include "output.h"
 #include "scan.h"
@@ -13,6 +14,13 @@
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+const input_mode &filter_mode(bool bibtex) {
+    static constexpr input_mode TEXT{start_text_input, filter_lines, nullptr};
+    static constexpr input_mode BIBTEX{start_bibtex_input, filter_bibtex_lines,
+                                       finish_bibtex_input};
+    return bibtex ? BIBTEX : TEXT;
+}
 
 // The output is read again when it appends, or when it starts before where the input stands at
 // its end: the bytes written would come back as input. A file that is empty when both are the

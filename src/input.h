@@ -27,6 +27,9 @@ struct input_mode {
     void (*finish)(text_input &input);
 };
 
+// The mode of the default filter, or of BibTeX mode.
+const input_mode &filter_mode(bool bibtex);
+
 // The system call that reads input; tests put a reader of their own in its place.
 using read_function = ssize_t (*)(int descriptor, void *buffer, std::size_t count);
 

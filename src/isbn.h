@@ -128,6 +128,10 @@ struct range_message;
 // order, annotated as the built-in table is but for the country codes ("??").
 void ISBN_load_range_message(const range_message &message);
 
+// Puts back the rows the table had before the first export was loaded (the built-in ranges),
+// and releases the loaded texts; without a load it changes nothing.
+void ISBN_restore_table();
+
 // Moves every text of the table to the heap and validates each row, reporting and blanking
 // malformed prefixes and non-increasing ranges on standard error.
 void ISBN_initialize();

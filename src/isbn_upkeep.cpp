@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -117,11 +118,21 @@ std::string annotation(const range_group &group) {
            "\tPublisher(s):    " + publishers;
 }
 
+// The rows as they were before the first export was loaded, so that they can be put back.
+ISBN_range_row rows_before_loading[ISBN_RANGE_MAX];
+std::size_t first_979_row_before_loading = 0;
+bool rows_saved = false;
+
 } // namespace
 
 // Table order, as the generator of the built-in table has it: the groups of 978 in byte order
 // of their digits, then those of 979, each group's ranges in byte order.
 void ISBN_load_range_message(const range_message &message) {
+    if (!rows_saved) {
+        std::copy(std::begin(ISBN_range), std::end(ISBN_range), rows_before_loading);
+        first_979_row_before_loading = ISBN_range_979_first_row;
+        rows_saved = true;
+    }
     std::vector<const range_group *> order;
     for (const range_group &group : message.groups)
         order.push_back(&group);
@@ -144,6 +155,15 @@ void ISBN_load_range_message(const range_message &message) {
     for (std::size_t k = n; k < ISBN_RANGE_MAX; ++k)
         ISBN_range[k] = {nullptr, nullptr, nullptr};
     ISBN_range_changed();
+}
+
+void ISBN_restore_table() {
+    if (!rows_saved)
+        return;
+    std::copy(std::begin(rows_before_loading), std::end(rows_before_loading), ISBN_range);
+    ISBN_range_979_first_row = first_979_row_before_loading;
+    ISBN_range_changed();
+    loaded_texts.clear();
 }
 
 // Copies first, then validates, so that blanking never meets a static text. Copies made by an

@@ -164,10 +164,7 @@ int main(int argc, char **argv) {
     else if (variable != nullptr && *variable != '\0' && !answers)
         load_ranges(variable, "ISBN_RANGE_MESSAGE=");
     write_ISBN_10_as_13(isbn13);
-    static constexpr input_mode TEXT{start_text_input, filter_lines, nullptr};
-    static constexpr input_mode BIBTEX{start_bibtex_input, filter_bibtex_lines,
-                                       finish_bibtex_input};
-    const input_mode &mode = bibtex ? BIBTEX : TEXT;
+    const input_mode &mode = filter_mode(bibtex);
     bool files = in_place || check;
     if (files && !answers)
         return in_place ? filter_files_in_place(argv + first, argc - first, mode)

@@ -43,6 +43,7 @@ bool holds_spans = false;    // a piece refers to bytes that write_output_span d
 int destination = STDOUT_FILENO;
 write_function write_pieces_out = writev;
 bool interactive = true;
+bool started = false;        // between start_output() and finish_output()
 int failure = 0;             // the error number of the write that failed
 std::uint64_t discarded = 0; // bytes handed over while there was no destination
 
@@ -63,7 +64,7 @@ void write_pieces(iovec *piece, int count) {
     flush_warnings();
     if (failure != 0)
         return;
-    if (destination < 0) {
+    if (destination == -1) {
         for (; count != 0; ++piece, --count)
             discarded += piece->iov_len;
         return;
@@ -101,10 +102,20 @@ void write_pieces(iovec *piece, int count) {
     }
 }
 
+// Standard error's text, unbuffered, or the embedder's writer of it.
+error_writer write_error_out = nullptr;
+
+void write_error_bytes(const char *text, std::size_t length) {
+    if (write_error_out != nullptr)
+        write_error_out(text, length);
+    else
+        std::fwrite(text, 1, length, stderr);
+}
+
 // Whether standard error is a terminal, where each warning goes out at once.
 bool warnings_at_once() {
     static const bool terminal = isatty(fileno(stderr)) != 0;
-    return terminal;
+    return write_error_out == nullptr && terminal;
 }
 
 // Appends a stretch of the caller's as a piece; one that continues the last piece joins it.
@@ -128,9 +139,14 @@ void add_span(const char *bytes, std::size_t count) {
 void start_output(int descriptor, write_function writer) {
     destination = descriptor;
     write_pieces_out = writer;
+    started = true;
     failure = 0;
     discarded = 0;
     interactive = descriptor == STDOUT_FILENO && isatty(descriptor) != 0;
+}
+
+void set_error_writer(error_writer writer) {
+    write_error_out = writer;
 }
 
 std::uint64_t output_discarded() {
@@ -212,6 +228,7 @@ void finish_output() {
     if (interactive && failure == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout)))
         failure = errno != 0 ? errno : EIO;
     flush_warnings();
+    started = false;
 }
 
 int output_error() {
@@ -221,18 +238,22 @@ int output_error() {
 // After a failed write nothing more is said about the text that was lost: a warning then
 // could be about a line that never reached the reader.
 void write_warning_line(const char *line, std::size_t length) {
+    if (!started) {
+        write_error_text(line, length);
+        return;
+    }
     if (failure != 0)
         return;
     if (warnings_at_once()) {
         if (interactive)
             hand_over_output(); // the screen shows the text before the warning
-        std::fwrite(line, 1, length, stderr);
+        write_error_bytes(line, length);
         return;
     }
     if (length > WARNINGS_SIZE - warnings_length) {
         flush_warnings();
         if (length > WARNINGS_SIZE) {
-            std::fwrite(line, 1, length, stderr);
+            write_error_bytes(line, length);
             return;
         }
     }
@@ -242,14 +263,14 @@ void write_warning_line(const char *line, std::size_t length) {
 
 void write_error_text(const char *text, std::size_t length) {
     flush_warnings();
-    std::fwrite(text, 1, length, stderr);
+    write_error_bytes(text, length);
 }
 
 // Standard error is unbuffered: the gathered lines go out in one write.
 void flush_warnings() {
     if (warnings_length == 0)
         return;
-    std::fwrite(warnings, 1, warnings_length, stderr);
+    write_error_bytes(warnings, warnings_length);
     warnings_length = 0;
 }
 

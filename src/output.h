@@ -12,6 +12,13 @@
 // the text, so that a warning still comes before the text of its line where both streams share
 // a file or pipe, before any read that may wait, when their buffer fills, and at the end.
 //
+// Outside a started output (before start_output(), after finish_output()) a warning goes out at
+// once: a program that calls the table's routines alone loses none.
+//
+// An embedder (the web page, a test) takes the text through a writer of its own on
+// HOOKED_OUTPUT, which names no descriptor, and standard error's text through an error writer of
+// its own: nothing in this room then writes to a descriptor.
+//
 // A write error is kept, not reported: from then on nothing more is written, and the caller,
 // which asks output_error(), decides what the failure means (the end of the run, or of one file).
 #pragma once
@@ -27,9 +34,15 @@
 using write_function = ssize_t (*)(int descriptor, const iovec *pieces, int count);
 
 // Starts the text's output on descriptor (standard output, or a file being written), or, with
-// -1, discards it: nothing is written, and only the warnings go out. Everything from a former
-// destination must have been finished.
+// -1, discards it: nothing is written, and only the warnings go out; with HOOKED_OUTPUT every
+// piece goes to writer alone. Everything from a former destination must have been finished.
+constexpr int HOOKED_OUTPUT = -2;
 void start_output(int descriptor, write_function writer = writev);
+
+// Where the text of standard error goes: warnings, "??" lines and the table's messages. nullptr
+// puts back standard error itself.
+using error_writer = void (*)(const char *text, std::size_t length);
+void set_error_writer(error_writer writer);
 
 // While discarding, the number of bytes handed over (and dropped) so far since start_output().
 std::uint64_t output_discarded();

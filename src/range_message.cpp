@@ -211,7 +211,8 @@ constexpr std::size_t PIECE_SIZE = std::size_t{1} << 20;
 
 // Parses the export that next gives in pieces: next(piece, fault) points piece at up to
 // PIECE_SIZE bytes and returns how many, 0 at its end, or -1 with fault set when the source
-// fails.
+// fails. An export larger than RANGE_MESSAGE_MAX is refused at the piece that makes it so,
+// whatever gives it.
 template <typename Source>
 std::string parse_pieces(Source next, const std::string &name, range_message &message) {
     message = range_message{};
@@ -227,11 +228,18 @@ std::string parse_pieces(Source next, const std::string &name, range_message &me
     XML_SetEntityDeclHandler(c.parser, on_entity);
     XML_Status status = XML_STATUS_OK;
     std::string source_fault;
+    std::size_t total = 0;
     for (;;) {
         const char *piece = nullptr;
         long got = next(piece, source_fault);
         if (got < 0)
             break;
+        total += static_cast<std::size_t>(got);
+        if (total > RANGE_MESSAGE_MAX) {
+            source_fault = "larger than " + std::to_string(RANGE_MESSAGE_MAX >> 20) +
+                           " MiB, far more than a range export";
+            break;
+        }
         status = XML_Parse(c.parser, piece, static_cast<int>(got), got == 0);
         if (status != XML_STATUS_OK || got == 0)
             break;
@@ -281,7 +289,6 @@ std::string read_range_message(const std::string &path, const std::string &name,
     std::FILE *file = std::fopen(path.c_str(), "rb");
     if (file == nullptr)
         return name + ": " + std::strerror(errno);
-    std::size_t total = 0;
     std::string fault;
     try {
         std::vector<char> buffer(PIECE_SIZE);
@@ -291,12 +298,6 @@ std::string read_range_message(const std::string &path, const std::string &name,
                 piece = buffer.data();
                 if (got == 0 && std::ferror(file)) {
                     source_fault = std::strerror(errno);
-                    return -1L;
-                }
-                total += got;
-                if (total > RANGE_MESSAGE_MAX) {
-                    source_fault = "larger than " + std::to_string(RANGE_MESSAGE_MAX >> 20) +
-                                   " MiB, far more than a range export";
                     return -1L;
                 }
                 return static_cast<long>(got);

@@ -25,7 +25,7 @@ struct range_message {
 // or that declares entities or an external document type, a document that is not an
 // ISBNRangeMessage, no groups, a malformed prefix, range or length, a length that leaves no
 // title, range ends not aligned to their length, overlapping or unordered rules, a group that
-// is a prefix of another, more ranges than the table holds.
+// is a prefix of another, more ranges than the table holds, more bytes than RANGE_MESSAGE_MAX.
 std::string parse_range_message(const char *text, std::size_t length, const std::string &name,
                                 range_message &message);
 
@@ -33,7 +33,7 @@ std::string parse_range_message(const char *text, std::size_t length, const std:
 constexpr std::size_t RANGE_MESSAGE_MAX = std::size_t{16} << 20;
 
 // The same for the file at path, whose messages give it as name. A file larger than
-// RANGE_MESSAGE_MAX (a device or a pipe: what it gives beyond that) is refused as too large, and
-// memory that runs out is a fault too.
+// RANGE_MESSAGE_MAX (a device or a pipe: what it gives beyond that) is refused as too large
+// there, and memory that runs out is a fault too.
 std::string read_range_message(const std::string &path, const std::string &name,
                                range_message &message);
