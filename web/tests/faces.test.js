@@ -1,0 +1,65 @@
+// One answer from three faces: every end-to-end case with a text input goes through the command
+// line, the WebAssembly module (the library face, run as the page's worker runs it) and the page;
+// output bytes and warnings must be the command line's.
+'use strict';
+const test = require('node:test');
+const assert = require('node:assert');
+const { spawnSync } = require('node:child_process');
+const fs = require('node:fs');
+const path = require('node:path');
+const { SOURCE, cli, moduleFace, launch, openPage, openInPage, setOption, download, listedWarnings,
+  warningsOf } = require('./support');
+
+const cases = spawnSync('python3', [path.join(SOURCE, 'tests', 'text_cases.py')], { encoding: 'utf8' })
+  .stdout.trim().split('\n').map((line) => JSON.parse(line))
+  .map((c) => Object.assign(c, { input: Buffer.from(c.input, 'base64') }));
+
+test('the cases are there', () => assert.ok(cases.length >= 50, `${cases.length} cases`));
+
+test('the module gives the command line\'s bytes on every case', async () => {
+  const face = moduleFace();
+  for (const c of cases) {
+    if (c.ranges) assert.strictEqual(await face.ranges(fs.readFileSync(c.ranges), path.basename(c.ranges)), '');
+    const want = cli(c.options, c.input, c.ranges);
+    const got = await face.filter(c.input, c.options);
+    assert.deepStrictEqual([got.stdout.toString('latin1'), got.stderr.toString('latin1')],
+      [want.stdout.toString('latin1'), want.stderr.toString('latin1')], c.name);
+    if (c.ranges) await face.builtIn();
+  }
+});
+
+test('the page gives the command line\'s bytes and warnings on every case', async () => {
+  const browser = await launch();
+  try {
+    const context = await browser.newContext({ acceptDownloads: true });
+    let page;
+    for (const [index, c] of cases.entries()) {
+      // A fresh page every ten cases: Chromium holds back a page's downloads after many.
+      if (index % 10 === 0) {
+        if (page) {
+          assert.deepStrictEqual(page.errors, []);
+          await page.close();
+        }
+        page = await openPage(context);
+      }
+      if (c.ranges) {
+        await page.setInputFiles('#ranges', c.ranges);
+        await page.waitForSelector('#ranges-status:has-text("Ranges: ' + path.basename(c.ranges) + '")');
+      }
+      await setOption(page, 'bibtex', c.options.includes('--bibtex'));
+      await setOption(page, 'isbn13', c.options.includes('--isbn13'));
+      await openInPage(page, { name: '-', mimeType: 'application/octet-stream', buffer: c.input });
+      const want = cli(c.options, c.input, c.ranges);
+      const got = await download(page).catch((error) => assert.fail(`${c.name}: ${error.message}`));
+      assert.ok(got.bytes.equals(want.stdout), `${c.name}: output`);
+      assert.deepStrictEqual(await listedWarnings(page), warningsOf(want.stderr), `${c.name}: warnings`);
+      if (c.ranges) {
+        await page.click('#built-in');
+        await page.waitForSelector('#ranges-status:has-text("Ranges: built in.")');
+      }
+    }
+    assert.deepStrictEqual(page.errors, []);
+  } finally {
+    await browser.close();
+  }
+});

@@ -1,0 +1,206 @@
+// The page's flows in Debian's Chromium: open and drop a file, each option kept in the address,
+// download and copy, a range export loaded and a hostile one refused in the command line's words,
+// a large file with progress, and nothing requested but the page's own files; opened from disk
+// and from a static host; usable by keyboard, light and dark, and small.
+'use strict';
+const test = require('node:test');
+const assert = require('node:assert');
+const fs = require('node:fs');
+const http = require('node:http');
+const os = require('node:os');
+const path = require('node:path');
+const zlib = require('node:zlib');
+const { PAGE, SOURCE, cli, launch, pageURL, openPage, openInPage, inputCount, settled, setOption, download,
+  listedWarnings, warningsOf } = require('./support');
+
+// Bytes that a text decoding would not bring back: Latin-1, mixed encodings, NUL, CRLF, a lone CR.
+const AWKWARD = Buffer.concat([
+  Buffer.from('@book{m\xfcller,\r\n  title = {\xc9tudes},\r\n  isbn = {0201633612},\r\n}\r\n', 'latin1'),
+  Buffer.from('@book{ut,\n  title = {Ünïcödé},\n  isbn = {9780201896831},\n  note = {a\x00b\rc},\n'),
+  Buffer.from('  isbn = {0201633613},\n}\n'),
+]);
+const RANGES = path.join(SOURCE, 'tests', 'fixtures', 'ranges', 'RangeMessage-small.xml');
+
+let browser;
+let context;
+test.before(async () => {
+  browser = await launch();
+  context = await browser.newContext({ acceptDownloads: true });
+});
+test.after(async () => browser.close());
+
+// Every request of a page: its own files, or the blob of its worker; nothing else.
+function onlyOwnFiles(page, origin) {
+  for (const url of page.requests) {
+    assert.ok(url.startsWith(origin) || url.startsWith('blob:') || url.startsWith('data:'), `requested ${url}`);
+  }
+}
+
+test('a file opened through the picker comes back byte for byte, BibTeX mode on for .bib', async () => {
+  const page = await openPage(context);
+  await openInPage(page, { name: 'refs.bib', mimeType: 'text/x-bibtex', buffer: AWKWARD });
+  assert.ok(await page.isChecked('#bibtex'));
+  assert.match(page.url(), /\?bibtex=1$/);
+  const want = cli(['--bibtex'], AWKWARD);
+  const got = await download(page);
+  assert.strictEqual(got.name, 'refs.bib');
+  assert.ok(got.bytes.equals(want.stdout));
+  assert.deepStrictEqual(await listedWarnings(page), warningsOf(want.stderr));
+  assert.strictEqual(await page.textContent('#command'), 'orvane --bibtex --in-place refs.bib');
+  assert.match(await page.textContent('#counts'), /^2 changes, 1 warning;/);
+  // Selecting a change shows its line among its neighbours.
+  await page.click('#changes li:first-child button');
+  assert.match(await page.textContent('#context mark'), /^ {5}3 {2}\s+isbn = \{0201633612\},/);
+  onlyOwnFiles(page, 'file://');
+  assert.deepStrictEqual(page.errors, []);
+  await page.close();
+});
+
+test('a dropped file, each option, and the options kept in the address', async () => {
+  const page = await openPage(context);
+  const text = Buffer.from('0201633612 and 9780201633610\n@book{k, note = {0201633612}}\n');
+  const before = await inputCount(page);
+  await page.evaluate((bytes) => {
+    const transfer = new DataTransfer();
+    transfer.items.add(new File([new Uint8Array(bytes)], 'list.txt'));
+    document.getElementById('drop').dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true }));
+  }, [...text]);
+  await settled(page, before);
+  assert.ok(!(await page.isChecked('#bibtex')), 'a .txt file leaves BibTeX mode off');
+  for (const options of [[], ['--isbn13'], ['--bibtex'], ['--bibtex', '--isbn13']]) {
+    await setOption(page, 'bibtex', options.includes('--bibtex'));
+    await setOption(page, 'isbn13', options.includes('--isbn13'));
+    await page.waitForFunction(() => document.body.dataset.busy === undefined && document.body.dataset.runs === document.body.dataset.requested);
+    assert.ok((await download(page)).bytes.equals(cli(options, text).stdout), options.join(' '));
+    assert.strictEqual(await page.textContent('#command'), ['orvane', ...options, '--in-place', 'list.txt'].join(' '));
+  }
+  const kept = await openPage(context, page.url());
+  assert.ok(await kept.isChecked('#bibtex'));
+  assert.ok(await kept.isChecked('#isbn13'));
+  await kept.close();
+  await page.close();
+});
+
+test('typed text, and the result copied', async () => {
+  await context.grantPermissions(['clipboard-read', 'clipboard-write']);
+  const page = await openPage(context);
+  const before = await inputCount(page);
+  await page.fill('#text', 'see 0201633612 and 0201633613\n');
+  await settled(page, before);
+  assert.deepStrictEqual(await listedWarnings(page), [[1, 'invalid ISBN-10 value [0201633613]']]);
+  assert.strictEqual(await page.textContent('#command'), 'orvane');
+  await page.click('#copy');
+  await page.waitForSelector('#action-status:has-text("Copied.")');
+  assert.strictEqual(await page.evaluate(() => navigator.clipboard.readText()), 'see 0-201-63361-2 and 0201633613\n');
+  await page.close();
+});
+
+test('a range export is loaded, a hostile one refused in the command line\'s words', async () => {
+  const page = await openPage(context);
+  const number = Buffer.from('9789969500127\n');
+  await openInPage(page, { name: 'n.txt', mimeType: 'text/plain', buffer: number });
+  assert.ok((await download(page)).bytes.equals(Buffer.from('9789969500127\n')));
+  await page.setInputFiles('#ranges', RANGES);
+  await page.waitForSelector('#ranges-status:has-text("Ranges: RangeMessage-small.xml.")');
+  await page.waitForFunction(() => document.body.dataset.runs === document.body.dataset.requested && !document.body.dataset.busy);
+  assert.ok((await download(page)).bytes.equals(cli([], number, RANGES).stdout));
+  assert.match(await page.textContent('#command'), /--ranges=RangeMessage-small.xml/);
+  const directory = fs.mkdtempSync(path.join(os.tmpdir(), 'orvane-page-'));
+  const hostile = path.join(directory, 'hostile.xml');
+  fs.writeFileSync(hostile, fs.readFileSync(RANGES, 'utf8').replace('<ISBNRangeMessage>',
+    '<!DOCTYPE ISBNRangeMessage [<!ENTITY a "aaaaaaaaaa">]>\n<ISBNRangeMessage>'));
+  const refusal = cli([], number, hostile).stderr.toString().trim();
+  assert.match(refusal, /^\?\? hostile.xml: line \d+: an entity declaration is not allowed$/);
+  await page.setInputFiles('#ranges', hostile);
+  await page.waitForSelector('#ranges-status.refused');
+  assert.strictEqual(await page.textContent('#ranges-status'), refusal + ' (the ranges of RangeMessage-small.xml stay)');
+  await page.click('#built-in');
+  await page.waitForSelector('#ranges-status:has-text("Ranges: built in.")');
+  await page.waitForFunction(() => document.body.dataset.runs === document.body.dataset.requested && !document.body.dataset.busy);
+  assert.ok((await download(page)).bytes.equals(number));
+  fs.rmSync(directory, { recursive: true });
+  await page.close();
+});
+
+test('100 MB in a worker: progress shown as it goes, never the whole text in the page', async () => {
+  const directory = fs.mkdtempSync(path.join(os.tmpdir(), 'orvane-page-'));
+  const big = path.join(directory, 'big.bib');
+  const entry = '@book{k%, title = {A title of some length, as real entries have}, isbn = {0201633612},\n  note = {0201633613}}\n';
+  const block = Buffer.from(Array.from({ length: 1000 }, (_, i) => entry.replace('%', i)).join(''));
+  const file = fs.openSync(big, 'w');
+  for (let size = 0; size < 100e6; size += block.length) fs.writeSync(file, block);
+  fs.closeSync(file);
+  const page = await openPage(context);
+  await page.evaluate(() => {
+    window.seen = [];
+    new MutationObserver(() => window.seen.push(document.getElementById('progress').value))
+      .observe(document.getElementById('progress-text'), { childList: true, characterData: true, subtree: true });
+  });
+  await openInPage(page, big);
+  const seen = await page.evaluate(() => window.seen);
+  assert.ok(seen.filter((value) => value > 0 && value < 100).length >= 5, `progress ${seen}`);
+  assert.ok((await page.content()).length < 1e6, 'the page holds no whole text');
+  const want = cli(['--bibtex'], fs.readFileSync(big));
+  const got = await download(page);
+  assert.ok(got.bytes.equals(want.stdout), 'the same bytes as the command line');
+  onlyOwnFiles(page, 'file://');
+  fs.rmSync(directory, { recursive: true });
+  await page.close();
+});
+
+test('served by a static host it works the same, and asks for nothing but its own files', async () => {
+  const server = http.createServer((request, response) => {
+    const file = path.join(PAGE, path.normalize(decodeURIComponent(new URL(request.url, 'http://x').pathname)));
+    if (!file.startsWith(path.resolve(PAGE)) || !fs.existsSync(file) || fs.statSync(file).isDirectory()) {
+      response.writeHead(404).end();
+      return;
+    }
+    const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css' };
+    response.writeHead(200, { 'Content-Type': types[path.extname(file)] || 'application/octet-stream' });
+    fs.createReadStream(file).pipe(response);
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  const origin = `http://127.0.0.1:${server.address().port}/`;
+  try {
+    const page = await openPage(context, origin + 'index.html?bibtex=1');
+    const sample = fs.readFileSync(path.join(SOURCE, 'examples', 'sample.bib'));
+    await openInPage(page, { name: 'sample.bib', mimeType: 'text/plain', buffer: sample });
+    assert.ok((await download(page)).bytes.equals(cli(['--bibtex'], sample).stdout));
+    onlyOwnFiles(page, origin);
+    assert.deepStrictEqual(page.errors, []);
+    await page.close();
+  } finally {
+    server.close();
+  }
+});
+
+test('keyboard, labels and roles; light and dark by the system', async () => {
+  const page = await openPage(context);
+  const unlabelled = await page.$$eval('input, textarea, button', (elements) => elements
+    .filter((e) => !(e.labels && e.labels.length) && !e.textContent.trim() && !e.getAttribute('aria-label'))
+    .map((e) => e.id));
+  assert.deepStrictEqual(unlabelled, []);
+  assert.ok((await page.$$('[role="status"]')).length >= 4);
+  // The drop zone is reached by Tab and opens the picker with Enter.
+  await page.focus('#drop');
+  const [chooser] = await Promise.all([page.waitForEvent('filechooser'), page.keyboard.press('Enter')]);
+  await chooser.setFiles({ name: 'k.bib', mimeType: 'text/plain', buffer: Buffer.from('@book{k, isbn = {0201633612}}\n') });
+  await page.waitForSelector('#changes li button');
+  await page.focus('#changes li button');
+  await page.keyboard.press('Enter');
+  assert.match(await page.textContent('#context mark'), /isbn = \{0201633612\}/);
+  const background = () => page.evaluate(() => getComputedStyle(document.body).backgroundColor);
+  await page.emulateMedia({ colorScheme: 'light' });
+  const light = await background();
+  await page.emulateMedia({ colorScheme: 'dark' });
+  assert.notStrictEqual(await background(), light);
+  await page.close();
+});
+
+test('the page is under 200 KB compressed in all', () => {
+  let total = 0;
+  for (const file of ['index.html', 'style.css', 'page.js', 'orvane-worker.js']) {
+    total += zlib.gzipSync(fs.readFileSync(path.join(PAGE, file)), { level: 9 }).length;
+  }
+  assert.ok(total < 200 * 1024, `${total} bytes`);
+});

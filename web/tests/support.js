@@ -1,0 +1,135 @@
+// What the browser tests share: the command line's answer, the WebAssembly module run in node as
+// the page's worker runs it (the library face), and the page itself in Debian's Chromium.
+'use strict';
+const { spawnSync } = require('node:child_process');
+const fs = require('node:fs');
+const path = require('node:path');
+const { chromium } = require('playwright-core');
+
+const ORVANE = process.env.ORVANE; // the command line, built natively
+const PAGE = process.env.ORVANE_WEB; // the page's directory, built under Emscripten
+const SOURCE = path.resolve(__dirname, '..', '..');
+if (!ORVANE || !PAGE) throw new Error('set ORVANE (the built orvane) and ORVANE_WEB (the built page)');
+
+// The command line on standard input, with --ranges naming the export by the name the page
+// gives it (run where the export lies).
+function cli(options, input, ranges) {
+  const args = [...options];
+  let cwd;
+  if (ranges) {
+    args.push('--ranges=' + path.basename(ranges));
+    cwd = path.dirname(ranges);
+  }
+  const run = spawnSync(ORVANE, args, { input, cwd, maxBuffer: 1 << 30 });
+  return { stdout: run.stdout, stderr: run.stderr, status: run.status };
+}
+
+// The page's worker script, run in node: the same module and the same requests as in the page.
+function moduleFace() {
+  const source = fs.readFileSync(path.join(PAGE, 'orvane-worker.js'), 'utf8');
+  const waiting = new Map();
+  let id = 0;
+  globalThis.require = require;
+  globalThis.__dirname = PAGE;
+  const self = {
+    postMessage(message) {
+      const resolve = waiting.get(message.id);
+      if (resolve && message.type !== 'progress') {
+        waiting.delete(message.id);
+        resolve(message);
+      }
+    },
+  };
+  globalThis.self = self;
+  new Function(source + '\nreturn orvaneWorker;')()();
+  const ask = (request) => new Promise((resolve) => {
+    waiting.set(++id, resolve);
+    self.onmessage({ data: Object.assign({ id }, request) });
+  });
+  const copy = (bytes) => bytes.buffer.slice(bytes.byteOffset, bytes.byteOffset + bytes.byteLength);
+  return {
+    async filter(input, options, name = '-') {
+      const reply = await ask({ type: 'filter', bytes: copy(input), name,
+        bibtex: options.includes('--bibtex'), isbn13: options.includes('--isbn13') });
+      return {
+        stdout: Buffer.concat(reply.output.map((part) => Buffer.from(part))),
+        stderr: Buffer.concat(reply.warnings.map((w) => Buffer.from(w.text))),
+        reply,
+      };
+    },
+    async ranges(bytes, name) {
+      return (await ask({ type: 'ranges', bytes: copy(bytes), name })).fault;
+    },
+    async builtIn() {
+      await ask({ type: 'built-in' });
+    },
+  };
+}
+
+// Debian's Chromium, headless, with nothing of its own reaching out.
+async function launch() {
+  return chromium.launch({
+    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+    args: ['--disable-gpu', '--disable-background-networking', '--disable-component-update',
+      '--no-first-run', '--disable-sync', '--disable-default-apps'],
+  });
+}
+
+const pageURL = (query = '') => 'file://' + path.join(path.resolve(PAGE), 'index.html') + query;
+
+// A page, loaded, with every request it makes recorded.
+async function openPage(context, url = pageURL()) {
+  const page = await context.newPage();
+  page.requests = [];
+  page.errors = [];
+  page.on('request', (request) => page.requests.push(request.url()));
+  page.on('pageerror', (error) => page.errors.push(error.message));
+  await page.goto(url);
+  await page.waitForSelector('body[data-ready="true"]');
+  return page;
+}
+
+// Waits until the page shows the result of an input taken after inputs and of the last options.
+async function settled(page, inputs) {
+  await page.waitForFunction((before) => {
+    const data = document.body.dataset;
+    return Number(data.inputs || 0) > before && data.busy === undefined && data.runs === data.requested;
+  }, inputs, { timeout: 120000 });
+}
+
+const inputCount = (page) => page.evaluate(() => Number(document.body.dataset.inputs || 0));
+
+// Opens a file in the page through its picker: bytes under name, or a file on disk.
+async function openInPage(page, file) {
+  const before = await inputCount(page);
+  await page.setInputFiles('#file', file);
+  await settled(page, before);
+}
+
+async function setOption(page, id, on) {
+  const box = page.locator('#' + id);
+  if ((await box.isChecked()) !== on) await box.setChecked(on);
+}
+
+// The result's bytes, as the Download button hands them over.
+async function download(page) {
+  const [file] = await Promise.all([page.waitForEvent('download'), page.click('#download')]);
+  return { name: file.suggestedFilename(), bytes: fs.readFileSync(await file.path()) };
+}
+
+// The warnings as the page lists them, and as standard error words them: [line, message].
+const listedWarnings = (page) => page.$$eval('#warnings li', (items) => items.map((item) => {
+  const text = item.textContent;
+  const at = text.indexOf(': ');
+  return [Number(text.slice(5, at)), text.slice(at + 2)];
+}));
+function warningsOf(stderr, name = '-') {
+  return stderr.toString('latin1').split('\n').filter(Boolean).map((line) => {
+    const rest = line.slice(name.length + 1);
+    const at = rest.indexOf(':');
+    return [Number(rest.slice(0, at)), rest.slice(at + 1, -1)];
+  });
+}
+
+module.exports = { ORVANE, PAGE, SOURCE, cli, moduleFace, launch, pageURL, openPage, settled, inputCount,
+  openInPage, setOption, download, listedWarnings, warningsOf };
