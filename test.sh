@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds orvane and runs the whole test suite: the release build's
-# unit and end-to-end tests, the same suite with the scalar kernels and under AddressSanitizer,
-# LeakSanitizer and UndefinedBehaviorSanitizer, and the fuzz targets.
+# unit and end-to-end tests, the page's WebAssembly module and its tests in a real browser, the
+# same suite with the scalar kernels and under AddressSanitizer, LeakSanitizer and
+# UndefinedBehaviorSanitizer, and the fuzz targets.
 set -euo pipefail
 cd "$(dirname "$0")"
 jobs=${JOBS:-2}
@@ -21,6 +22,8 @@ missing=()
 for package in "${packages[@]}"; do
   [[ " ${installed[*]} " == *" $package "* ]] || missing+=("$package")
 done
+# npm comes with some builds of nodejs and is Debian's own package beside Debian's.
+command -v npm >/dev/null 2>&1 || missing+=(npm)
 if [ "${#missing[@]}" -eq 0 ]; then
   echo "all ${#packages[@]} installed"
 else
@@ -42,13 +45,23 @@ fi
 
 echo "== source format"
 if command -v clang-format >/dev/null 2>&1; then
-  clang-format --dry-run --Werror src/*.cpp src/*.h tests/*.cpp tests/*.h bench/*.cpp fuzz/*.cpp fuzz/*.h tools/*.cpp
+  clang-format --dry-run --Werror src/*.cpp src/*.h tests/*.cpp tests/*.h bench/*.cpp fuzz/*.cpp fuzz/*.h tools/*.cpp \
+    web/*.cpp
 fi
 
 echo "== release build and tests"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure --no-tests=error -j"$jobs"
+
+echo "== the page: the WebAssembly module and the browser tests"
+emcmake cmake -S . -B build-wasm -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build-wasm -j"$jobs"
+# The npm packages of the lockfile (playwright-core), installed once for each lockfile.
+if ! cmp -s web/package-lock.json web/node_modules/.orvane-lock; then
+  (cd web && npm ci --no-audit --no-fund && cp package-lock.json node_modules/.orvane-lock)
+fi
+ORVANE="$PWD/build/orvane" ORVANE_WEB="$PWD/build-wasm/web" node --test web/tests/
 
 echo "== scalar kernels build and tests"
 cmake -S . -B build-scalar -DCMAKE_BUILD_TYPE=Release -DORVANE_SCALAR_KERNELS=ON

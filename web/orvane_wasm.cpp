@@ -59,12 +59,12 @@ EMSCRIPTEN_KEEPALIVE int orvane_filter(const char *text, std::size_t length, con
             hand_over_pending();
     };
     hooks.warning = [](void *, const warning &w) {
-        take_warning(static_cast<double>(w.line), w.message.data(), w.message.size(),
-                     w.text.data(), w.text.size(), w.counted ? 1 : 0);
+        take_warning(static_cast<double>(w.line), w.message.data(), w.message.size(), w.text.data(),
+                     w.text.size(), w.counted ? 1 : 0);
     };
     hooks.change = [](void *, const token_change &change) {
         take_change(static_cast<double>(change.line), change.old_text.data(),
-                     change.old_text.size(), change.new_text.data(), change.new_text.size());
+                    change.old_text.size(), change.new_text.data(), change.new_text.size());
     };
     hooks.progress = [](void *, std::size_t done, std::size_t total) {
         take_progress(static_cast<double>(done), static_cast<double>(total));
