@@ -7,7 +7,7 @@ const assert = require('node:assert');
 const { spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const path = require('node:path');
-const { SOURCE, cli, moduleFace, launch, openPage, openInPage, setOption, download, listedWarnings,
+const { SOURCE, cli, moduleFace, noBrowser, launch, openPage, openInPage, setOption, download, listedWarnings,
   warningsOf } = require('./support');
 
 const cases = spawnSync('python3', [path.join(SOURCE, 'tests', 'text_cases.py')], { encoding: 'utf8' })
@@ -28,7 +28,7 @@ test('the module gives the command line\'s bytes on every case', async () => {
   }
 });
 
-test('the page gives the command line\'s bytes and warnings on every case', async () => {
+test('the page gives the command line\'s bytes and warnings on every case', { skip: noBrowser }, async () => {
   const browser = await launch();
   try {
     const context = await browser.newContext({ acceptDownloads: true });

@@ -10,7 +10,7 @@ const http = require('node:http');
 const os = require('node:os');
 const path = require('node:path');
 const zlib = require('node:zlib');
-const { PAGE, SOURCE, cli, launch, pageURL, openPage, openInPage, inputCount, settled, setOption, download,
+const { PAGE, SOURCE, cli, noBrowser, launch, pageURL, openPage, openInPage, inputCount, settled, setOption, download,
   listedWarnings, warningsOf } = require('./support');
 
 // Bytes that a text decoding would not bring back: Latin-1, mixed encodings, NUL, CRLF, a lone CR.
@@ -24,10 +24,11 @@ const RANGES = path.join(SOURCE, 'tests', 'fixtures', 'ranges', 'RangeMessage-sm
 let browser;
 let context;
 test.before(async () => {
+  if (noBrowser) return;
   browser = await launch();
   context = await browser.newContext({ acceptDownloads: true });
 });
-test.after(async () => browser.close());
+test.after(async () => browser && browser.close());
 
 // Every request of a page: its own files, or the blob of its worker; nothing else.
 function onlyOwnFiles(page, origin) {
@@ -36,7 +37,7 @@ function onlyOwnFiles(page, origin) {
   }
 }
 
-test('a file opened through the picker comes back byte for byte, BibTeX mode on for .bib', async () => {
+test('a file opened through the picker comes back byte for byte, BibTeX mode on for .bib', { skip: noBrowser }, async () => {
   const page = await openPage(context);
   await openInPage(page, { name: 'refs.bib', mimeType: 'text/x-bibtex', buffer: AWKWARD });
   assert.ok(await page.isChecked('#bibtex'));
@@ -56,7 +57,7 @@ test('a file opened through the picker comes back byte for byte, BibTeX mode on 
   await page.close();
 });
 
-test('a dropped file, each option, and the options kept in the address', async () => {
+test('a dropped file, each option, and the options kept in the address', { skip: noBrowser }, async () => {
   const page = await openPage(context);
   const text = Buffer.from('0201633612 and 9780201633610\n@book{k, note = {0201633612}}\n');
   const before = await inputCount(page);
@@ -81,7 +82,7 @@ test('a dropped file, each option, and the options kept in the address', async (
   await page.close();
 });
 
-test('typed text, and the result copied', async () => {
+test('typed text, and the result copied', { skip: noBrowser }, async () => {
   await context.grantPermissions(['clipboard-read', 'clipboard-write']);
   const page = await openPage(context);
   const before = await inputCount(page);
@@ -92,10 +93,25 @@ test('typed text, and the result copied', async () => {
   await page.click('#copy');
   await page.waitForSelector('#action-status:has-text("Copied.")');
   assert.strictEqual(await page.evaluate(() => navigator.clipboard.readText()), 'see 0-201-63361-2 and 0201633613\n');
+  // A warning selected shows its line.
+  await page.click('#warnings li button');
+  assert.match(await page.textContent('#context mark'), /^ {5}1 {2}see 0201633612 and 0201633613\n$/);
+  // A paste of more than a mebibyte is taken whole, and not put into the page.
+  const pasted = 'x 0201633612\n'.repeat(100000);
+  const again = await inputCount(page);
+  await page.evaluate((text) => {
+    const transfer = new DataTransfer();
+    transfer.setData('text/plain', text);
+    document.getElementById('text').dispatchEvent(new ClipboardEvent('paste', { clipboardData: transfer, bubbles: true, cancelable: true }));
+  }, pasted);
+  await settled(page, again);
+  assert.strictEqual(await page.inputValue('#text'), '');
+  assert.match(await page.textContent('#counts'), /^100,000 changes, 0 warnings;/);
+  assert.ok((await download(page)).bytes.equals(cli([], Buffer.from(pasted)).stdout));
   await page.close();
 });
 
-test('a range export is loaded, a hostile one refused in the command line\'s words', async () => {
+test('a range export is loaded, a hostile one refused in the command line\'s words', { skip: noBrowser }, async () => {
   const page = await openPage(context);
   const number = Buffer.from('9789969500127\n');
   await openInPage(page, { name: 'n.txt', mimeType: 'text/plain', buffer: number });
@@ -122,7 +138,7 @@ test('a range export is loaded, a hostile one refused in the command line\'s wor
   await page.close();
 });
 
-test('100 MB in a worker: progress shown as it goes, never the whole text in the page', async () => {
+test('100 MB in a worker: progress shown as it goes, never the whole text in the page', { skip: noBrowser }, async () => {
   const directory = fs.mkdtempSync(path.join(os.tmpdir(), 'orvane-page-'));
   const big = path.join(directory, 'big.bib');
   const entry = '@book{k%, title = {A title of some length, as real entries have}, isbn = {0201633612},\n  note = {0201633613}}\n';
@@ -148,7 +164,7 @@ test('100 MB in a worker: progress shown as it goes, never the whole text in the
   await page.close();
 });
 
-test('served by a static host it works the same, and asks for nothing but its own files', async () => {
+test('served by a static host it works the same, and asks for nothing but its own files', { skip: noBrowser }, async () => {
   const server = http.createServer((request, response) => {
     const file = path.join(PAGE, path.normalize(decodeURIComponent(new URL(request.url, 'http://x').pathname)));
     if (!file.startsWith(path.resolve(PAGE)) || !fs.existsSync(file) || fs.statSync(file).isDirectory()) {
@@ -174,7 +190,7 @@ test('served by a static host it works the same, and asks for nothing but its ow
   }
 });
 
-test('keyboard, labels and roles; light and dark by the system', async () => {
+test('keyboard, labels and roles; light and dark by the system', { skip: noBrowser }, async () => {
   const page = await openPage(context);
   const unlabelled = await page.$$eval('input, textarea, button', (elements) => elements
     .filter((e) => !(e.labels && e.labels.length) && !e.textContent.trim() && !e.getAttribute('aria-label'))

@@ -66,10 +66,13 @@ function moduleFace() {
   };
 }
 
-// Debian's Chromium, headless, with nothing of its own reaching out.
+// Debian's Chromium, headless, with nothing of its own reaching out; where it is missing the
+// browser's tests are skipped with this reason.
+const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
+const noBrowser = fs.existsSync(CHROMIUM) ? false : `${CHROMIUM} is not installed (Debian's chromium)`;
 async function launch() {
   return chromium.launch({
-    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+    executablePath: CHROMIUM,
     args: ['--disable-gpu', '--disable-background-networking', '--disable-component-update',
       '--no-first-run', '--disable-sync', '--disable-default-apps'],
   });
@@ -131,5 +134,5 @@ function warningsOf(stderr, name = '-') {
   });
 }
 
-module.exports = { ORVANE, PAGE, SOURCE, cli, moduleFace, launch, pageURL, openPage, settled, inputCount,
+module.exports = { ORVANE, PAGE, SOURCE, cli, moduleFace, noBrowser, launch, pageURL, openPage, settled, inputCount,
   openInPage, setOption, download, listedWarnings, warningsOf };
