@@ -133,6 +133,16 @@ def when_started(path):
     return checked
 
 
+def named_temporary_seen(d):
+    """Waits until the named temporary file of a run without /proc exists; a wait that ends
+    otherwise fails the row."""
+    for _ in range(10000):
+        if leftovers(d):
+            return
+        time.sleep(0.0005)
+    expect(False, "no /proc: the named temporary file was never seen")
+
+
 def slowed(call, seconds, then=None):
     """strace's arguments that hold each entry to a system call for the given time (only the
     first, with then="first"): a moment inside in-place editing made long enough to act in."""
@@ -459,16 +469,11 @@ def _(d):
 @row("a named temporary file, where there is no /proc, removed on a signal", needs_root=True)
 def _(d):
     write(f"{d}/huge.bib", HUGE)
-    script = f'mount -t tmpfs none /proc && exec "{ORVANE}" --bibtex --in-place huge.bib'
 
     def during(process, d):
-        for _ in range(5000):
-            if leftovers(d):
-                break
-            time.sleep(0.0005)
-        expect(leftovers(d), "no /proc: the named temporary file was never seen")
+        named_temporary_seen(d)
         process.send_signal(signal.SIGTERM)
-    return {"command": ["unshare", "--mount", "--propagation", "private", "sh", "-c", script], "during": during}, {
+    return {"args": ["--bibtex", "--in-place", "huge.bib"], "no_proc": True, "during": during}, {
         "status": -signal.SIGTERM, "stderr": lambda err: err.endswith(b", left as it was\n"),
         "files": {"huge.bib": HUGE}}
 
@@ -564,11 +569,7 @@ def _(d):
     write(f"{d}/huge.bib", HUGE)
 
     def during(process, d):
-        for _ in range(10000):
-            if leftovers(d):
-                break
-            time.sleep(0.0005)
-        expect(leftovers(d), "no /proc: the named temporary file was never seen")
+        named_temporary_seen(d)
         pid = orvane_of(process)
         os.kill(pid, signal.SIGTERM)
         time.sleep(0.3)  # the handler's unlinkat is held for 1 s
@@ -634,11 +635,7 @@ for number in (signal.SIGABRT, signal.SIGIO, signal.SIGPWR, signal.SIGSEGV, sign
             def during(process, d):
                 when_started(f"{d}/huge.bib")(process)
                 if no_proc:
-                    for _ in range(10000):
-                        if leftovers(d):
-                            break
-                        time.sleep(0.0005)
-                    expect(leftovers(d), "no /proc: the named temporary file was never seen")
+                    named_temporary_seen(d)
                 else:
                     time.sleep(0.02)
                 process.send_signal(number)
