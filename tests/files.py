@@ -24,6 +24,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from expectations import expect, finish  # noqa: E402
 
 ROOT = os.getuid() == 0
+SANITIZED = bool(os.environ.get("ORVANE_SANITIZED"))
 # Rows that run as other users need a binary they may run, wherever the build lies: a copy in a
 # directory that all may enter.
 BINARIES = tempfile.mkdtemp()
@@ -733,9 +734,18 @@ def run_row(name, make):
         stderr = subprocess.PIPE
         if run.get("stderr_unread"):
             reader, stderr = os.pipe()
+        if SANITIZED and run.get("no_proc"):
+            # The sanitizers' runtime reads its options and the process's threads from /proc.
+            print(f"skipped: {name} (the sanitizers need /proc)")
+            release(d)
+            return
+        environment = dict(os.environ)
+        if SANITIZED and run.get("strace"):
+            # LeakSanitizer stops the process through ptrace, which strace holds.
+            environment["ASAN_OPTIONS"] = environment.get("ASAN_OPTIONS", "") + ":detect_leaks=0"
         process = subprocess.Popen(command, cwd=None if isinstance(cwd, int) else cwd, preexec_fn=child,
                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=stderr,
-                                   pass_fds=(cwd,) if isinstance(cwd, int) else ())
+                                   pass_fds=(cwd,) if isinstance(cwd, int) else (), env=environment)
         if run.get("during"):
             run["during"](process, d)
         if run.get("stderr_unread"):
@@ -777,8 +787,13 @@ def run_row(name, make):
             expect(not [n for n in os.listdir(fd) if n.startswith(".orvane")], f"{name}: left a temporary file")
             os.close(fd)
         expect(not leftovers(d), f"{name}: left {leftovers(d)}")
-        subprocess.run(["umount", "-q", os.path.join(d, "small")], capture_output=True)
-        subprocess.run(["chmod", "-R", "u+rwx", d], capture_output=True)
+        release(d)
+
+
+def release(d):
+    """Undoes what a row did that would keep its directory from being removed."""
+    subprocess.run(["umount", "-q", os.path.join(d, "small")], capture_output=True)
+    subprocess.run(["chmod", "-R", "u+rwx", d], capture_output=True)
 
 
 for name, needs_root, tools, make in ROWS:
