@@ -78,6 +78,7 @@ faults=(
   "a rule that starts on the last number of the one before taken|test:range_export_faults|src/range_message.cpp|s/low <= previous_high)/low < previous_high)/"
   "a type that begins with comment taken for @comment|test:bibtex_oracle|src/bibtex.cpp|s/std::string_view(state.type, state.type_length) == \"comment\"/std::string_view(state.type, state.type_length).substr(0, 7) == \"comment\"/"
   "a type that begins with string read as @string|test:bibtex_oracle|src/bibtex.cpp|s/ type == \"string\";/ type.substr(0, 6) == \"string\";/;s/    } else if (type == \"string\") {/    } else if (type.substr(0, 6) == \"string\") {/"
+  "an X in the ninth place taken by --isbn13|test:e2e.command_line_cases|src/filter.cpp|s/    for (int i = 0; i < 9; ++i)/    for (int i = 0; i < 8; ++i)/"
   "output held back before a read from a socket or a terminal|test:interleaving|src/input.cpp|s/    bool may_wait = fstat(descriptor, \&status) != 0 || !S_ISREG(status.st_mode);/    bool may_wait = fstat(descriptor, \&status) != 0 || S_ISFIFO(status.st_mode);/"
 )
 
