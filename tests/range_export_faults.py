@@ -6,7 +6,10 @@ message. The build's converter reports it without a traceback, and a configurati
 missing export stops at once.
 
     range_export_faults.py ORVANE RANGE_MESSAGE_GROUPS CMAKE SOURCE_DIR
+    range_export_faults.py --exports SOURCE_DIR     writes the malformed exports instead, as JSON
+                                                    lines {"name", "xml"}, for the page's tests
 """
+import json
 import os
 import re
 import resource
@@ -14,7 +17,11 @@ import subprocess
 import sys
 import tempfile
 
-orvane, reader, cmake, source = sys.argv[1:5]
+EXPORTS = sys.argv[1] == "--exports"
+if EXPORTS:
+    source = sys.argv[2]
+else:
+    orvane, reader, cmake, source = sys.argv[1:5]
 with open(os.path.join(source, "tests", "fixtures", "ranges", "RangeMessage-2024-01-08.xml"), encoding="utf-8") as f:
     REAL = f.read()
 
@@ -99,6 +106,11 @@ OVERLAP_BY_ONE = ("a rule that starts on the last number of the one before",
                   replace_once("<Range>2000000-2279999</Range>", "<Range>1999999-2279999</Range>"),
                   "group 978-0, rule 1999999-2279999 (Length 3): the rule overlaps or precedes the rule before it")
 CASES.append(OVERLAP_BY_ONE)
+
+if EXPORTS:
+    for name, edit, _ in CASES:
+        print(json.dumps({"name": name, "xml": edit(REAL)}))
+    sys.exit(0)
 
 failures = 0
 with tempfile.TemporaryDirectory() as tmp:

@@ -6,6 +6,7 @@ const test = require('node:test');
 const assert = require('node:assert');
 const { spawnSync } = require('node:child_process');
 const fs = require('node:fs');
+const os = require('node:os');
 const path = require('node:path');
 const { SOURCE, cli, moduleFace, noBrowser, launch, openPage, openInPage, setOption, download, listedWarnings,
   warningsOf } = require('./support');
@@ -25,6 +26,30 @@ test('the module gives the command line\'s bytes on every case', async () => {
     assert.deepStrictEqual([got.stdout.toString('latin1'), got.stderr.toString('latin1')],
       [want.stdout.toString('latin1'), want.stderr.toString('latin1')], c.name);
     if (c.ranges) await face.builtIn();
+  }
+});
+
+// Every malformed export of the range-export table is refused by the module in the command
+// line's words: the same reader, with expat built for WebAssembly as Debian builds it.
+test('the module refuses every malformed export as the command line does', async () => {
+  const exports = spawnSync('python3', [path.join(SOURCE, 'tests', 'range_export_faults.py'), '--exports', SOURCE],
+    { encoding: 'utf8', maxBuffer: 1 << 30 }).stdout.trim().split('\n').map((line) => JSON.parse(line));
+  assert.ok(exports.length >= 20, `${exports.length} exports`);
+  const directory = fs.mkdtempSync(path.join(os.tmpdir(), 'orvane-exports-'));
+  const face = moduleFace();
+  try {
+    for (const { name, xml } of exports) {
+      const file = path.join(directory, 'RangeMessage.xml');
+      fs.writeFileSync(file, xml);
+      const want = cli([], Buffer.from('0201633612\n'), file);
+      assert.strictEqual(want.status, 1, name);
+      const fault = await face.ranges(fs.readFileSync(file), 'RangeMessage.xml');
+      assert.strictEqual('?? ' + fault + '\n', want.stderr.toString(), name);
+    }
+    // A refusal leaves the table as it was.
+    assert.ok((await face.filter(Buffer.from('0201633612\n'), [])).stdout.equals(Buffer.from('0-201-63361-2\n')));
+  } finally {
+    fs.rmSync(directory, { recursive: true });
   }
 });
 
