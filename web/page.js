@@ -302,8 +302,7 @@
     $('action-status').textContent = `Downloaded as ${link.download}.`;
   });
   $('copy').addEventListener('click', async () => {
-    const text = decoder.decode(new Blob(state.result.output).size === 0 ? new Uint8Array(0)
-      : new Uint8Array(await new Blob(state.result.output).arrayBuffer()));
+    const text = decoder.decode(new Uint8Array(await new Blob(state.result.output).arrayBuffer()));
     try {
       await navigator.clipboard.writeText(text);
       $('action-status').textContent = 'Copied.';
