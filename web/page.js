@@ -139,6 +139,7 @@
     if (!file) return;
     const reply = await ask({ type: 'ranges', bytes: await file.arrayBuffer(), name: file.name });
     const status = $('ranges-status');
+    if (reply.type === 'failed') reply.fault = `${file.name}: ${reply.message}`;
     if (reply.fault) {
       status.classList.add('refused');
       status.setAttribute('role', 'alert');
@@ -186,11 +187,16 @@
       $('progress-text').textContent = `${Math.floor((100 * done) / Math.max(total, 1))}%`;
     });
     if (run !== state.run) return;
+    delete document.body.dataset.busy;
+    if (reply.type === 'failed') {
+      $('progress-text').textContent = 'The text could not be filtered here: ' + reply.message + '.';
+      document.body.dataset.runs = String(run);
+      return;
+    }
     state.result = { output: reply.output, warnings: reply.warnings, changes: reply.changes, name: input.name, typed: input.typed };
     $('progress').value = 100;
     $('progress-text').textContent = reply.status === 0 ? `Done in ${reply.milliseconds} ms.` : 'A line did not fit in memory.';
     showResult();
-    delete document.body.dataset.busy;
     document.body.dataset.runs = String(run);
   }
 

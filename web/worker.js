@@ -5,6 +5,7 @@ const orvaneModule = createOrvane();
 // Copies bytes into the module's memory; the caller frees the pointer.
 function orvaneCopyIn(orvane, bytes) {
   const pointer = orvane._malloc(Math.max(bytes.length, 1));
+  if (pointer === 0) throw new Error(`no memory for ${bytes.length.toLocaleString('en')} bytes`);
   orvane.HEAPU8.set(bytes, pointer);
   return pointer;
 }
@@ -59,8 +60,11 @@ function orvaneHandle(orvane, request) {
   }
 }
 
+// A request that fails (memory runs out) is answered as failed, and the worker goes on.
 self.onmessage = (event) => {
-  orvaneModule.then((orvane) => orvaneHandle(orvane, event.data));
+  orvaneModule.then((orvane) => orvaneHandle(orvane, event.data)).catch((error) => {
+    self.postMessage({ id: event.data.id, type: 'failed', message: String(error && error.message || error) });
+  });
 };
 self.postMessage({ type: 'ready-to-load' });
 orvaneModule.then(() => self.postMessage({ type: 'ready' }));
