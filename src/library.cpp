@@ -14,22 +14,37 @@ namespace {
 
 // The run in progress: the program has one thread, and the input loop, the output and the
 // diagnostics reach the caller's hooks only through these functions.
-struct memory_run {
-    const char *text;
+struct source_run {
+    text_source source;
+    void *source_context;
     std::size_t length;
     std::size_t read;
     const filter_hooks *hooks;
 };
-memory_run *run = nullptr;
+source_run *run = nullptr;
 
-// Reads from the text as read(2) reads from a file, and tells of the progress.
-ssize_t read_memory(int, void *buffer, std::size_t count) {
-    std::size_t taken = std::min(count, run->length - run->read);
-    std::memcpy(buffer, run->text + run->read, taken);
+// Reads from the source as read(2) reads from a file, and tells of the progress.
+ssize_t read_source(int, void *buffer, std::size_t count) {
+    std::size_t taken = run->source(run->source_context, static_cast<char *>(buffer), count);
     run->read += taken;
     if (run->hooks->progress != nullptr && taken != 0)
         run->hooks->progress(run->hooks->context, run->read, run->length);
     return static_cast<ssize_t>(taken);
+}
+
+// The source of a text in memory.
+struct memory_text {
+    const char *text;
+    std::size_t length;
+    std::size_t at;
+};
+
+std::size_t read_memory(void *context, char *buffer, std::size_t count) {
+    auto &memory = *static_cast<memory_text *>(context);
+    std::size_t taken = std::min(count, memory.length - memory.at);
+    std::memcpy(buffer, memory.text + memory.at, taken);
+    memory.at += taken;
+    return taken;
 }
 
 // Hands the pieces to the output hook, whole.
@@ -58,7 +73,14 @@ void change_to_hook(const token_change &change) {
 
 input_end filter_memory(const char *text, std::size_t length, const char *name,
                         const filter_options &options, const filter_hooks &hooks) {
-    memory_run here{text, length, 0, &hooks};
+    memory_text memory{text, length, 0};
+    return filter_source(read_memory, &memory, length, name, options, hooks);
+}
+
+input_end filter_source(text_source source, void *source_context, std::size_t length,
+                        const char *name, const filter_options &options,
+                        const filter_hooks &hooks) {
+    source_run here{source, source_context, length, 0, &hooks};
     run = &here;
     std::string shown = shown_name(name);
     set_warning_listener(warning_to_hook);
@@ -67,7 +89,7 @@ input_end filter_memory(const char *text, std::size_t length, const char *name,
     text_input input;
     input.name = shown.c_str();
     input.on_change = change_to_hook;
-    input_end end = filter_input(-1, filter_mode(options.bibtex), input, read_memory);
+    input_end end = filter_input(-1, filter_mode(options.bibtex), input, read_source);
     finish_output();
     set_warning_listener(nullptr);
     write_ISBN_10_as_13(false);

@@ -33,6 +33,13 @@ struct filter_options {
 input_end filter_memory(const char *text, std::size_t length, const char *name,
                         const filter_options &options, const filter_hooks &hooks);
 
+// The same for a text of length bytes that source gives in order, a part at a time: it copies
+// up to count bytes into buffer and returns how many, 0 only at the end. A caller whose text is
+// not in this program's memory (the page's, in JavaScript) need not copy it there whole.
+using text_source = std::size_t (*)(void *context, char *buffer, std::size_t count);
+input_end filter_source(text_source source, void *source_context, std::size_t length,
+                        const char *name, const filter_options &options, const filter_hooks &hooks);
+
 // Replaces the range table by the agency export of length bytes at bytes, read with the same
 // checks as --ranges. Returns "", or the fault worded as orvane --ranges words it after "?? ",
 // with name in the place of the file's; the table is then as it was.

@@ -27,6 +27,9 @@ EM_JS(void, take_change,
                               HEAPU8.slice(new_text, new_text + new_length));
       });
 EM_JS(void, take_progress, (double done, double total), { Module.orvaneProgress(done, total); });
+// The next part of the text, which stays in JavaScript: copied into buffer, up to count bytes.
+EM_JS(std::size_t, give_input, (char *buffer, std::size_t count),
+      { return Module.orvaneInput(buffer, count); });
 
 namespace {
 
@@ -47,11 +50,10 @@ std::string fault;
 
 extern "C" {
 
-// Filters length bytes at text as `orvane [--bibtex] [--isbn13] < FILE` does, its warnings
-// naming name; options: 1 for --bibtex, 2 for --isbn13. Returns 0, or 1 when a line did not fit
-// in memory.
-EMSCRIPTEN_KEEPALIVE int orvane_filter(const char *text, std::size_t length, const char *name,
-                                       int options) {
+// Filters the length bytes that the worker gives as `orvane [--bibtex] [--isbn13] < FILE` does,
+// its warnings naming name; options: 1 for --bibtex, 2 for --isbn13. Returns 0, or 1 when a line
+// did not fit in memory.
+EMSCRIPTEN_KEEPALIVE int orvane_filter(std::size_t length, const char *name, int options) {
     filter_hooks hooks;
     hooks.output = [](void *, const char *bytes, std::size_t count) {
         pending.append(bytes, count);
@@ -72,7 +74,9 @@ EMSCRIPTEN_KEEPALIVE int orvane_filter(const char *text, std::size_t length, con
     filter_options chosen;
     chosen.bibtex = (options & 1) != 0;
     chosen.isbn13 = (options & 2) != 0;
-    input_end end = filter_memory(text, length, name, chosen, hooks);
+    input_end end = filter_source(
+        [](void *, char *buffer, std::size_t count) { return give_input(buffer, count); }, nullptr,
+        length, name, chosen, hooks);
     hand_over_pending();
     return end.how == input_end::complete ? 0 : 1;
 }

@@ -40,11 +40,17 @@ function orvaneHandle(orvane, request) {
         reply({ type: 'progress', done, total });
       }
     };
-    const text = orvaneCopyIn(orvane, input);
+    // The text stays here; the module reads it a block at a time.
+    let at = 0;
+    orvane.orvaneInput = (pointer, count) => {
+      const part = input.subarray(at, Math.min(input.length, at + count));
+      orvane.HEAPU8.set(part, pointer);
+      at += part.length;
+      return part.length;
+    };
     const name = orvaneString(orvane, request.name);
     const started = Date.now();
-    const status = orvane._orvane_filter(text, input.length, name, (request.bibtex ? 1 : 0) | (request.isbn13 ? 2 : 0));
-    orvane._free(text);
+    const status = orvane._orvane_filter(input.length, name, (request.bibtex ? 1 : 0) | (request.isbn13 ? 2 : 0));
     orvane._free(name);
     reply({ type: 'filtered', status, output, warnings, changes, milliseconds: Date.now() - started }, output);
   } else if (request.type === 'ranges') {
