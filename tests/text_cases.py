@@ -8,19 +8,14 @@ the WebAssembly module to the command line's answer on each.
     text_cases.py > cases.jsonl
 """
 import base64
-import importlib.util
 import json
 import os
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-
-
-def table(name):
-    spec = importlib.util.spec_from_file_location(name, os.path.join(HERE, name + ".py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module.CASES
+sys.path.insert(0, HERE)
+import bibtex_cases  # noqa: E402
+import command_line_cases  # noqa: E402
 
 
 def page_options(args):
@@ -46,10 +41,10 @@ def emit(name, args, stdin):
                       "input": base64.b64encode(stdin).decode("ascii")}))
 
 
-for module in ("command_line_cases", "bibtex_cases"):
-    for name, args, stdin, _, _, _, *more in table(module):
+for module in (command_line_cases, bibtex_cases):
+    for name, args, stdin, _, _, _, *more in module.CASES:
         if stdin and not (more and more[0]):
-            emit(f"{module}: {name}", args, stdin)
+            emit(f"{module.__name__}: {name}", args, stdin)
 cases = os.path.join(HERE, "cases")
 for case in sorted(os.listdir(cases)):
     directory = os.path.join(cases, case)
