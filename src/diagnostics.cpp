@@ -17,30 +17,6 @@ std::uint64_t warnings_written = 0;
 warning_listener listener = nullptr;
 fatal_handler on_fatal = nullptr;
 
-// Formats and hands over one warning.
-void report(const char *name, std::int64_t line, const char *message, bool counted);
-
-} // namespace
-
-void set_warning_listener(warning_listener taker) {
-    listener = taker;
-}
-
-void set_fatal_handler(fatal_handler handler) {
-    on_fatal = handler;
-}
-
-void report_notice(const char *name, std::int64_t line, const char *message) {
-    report(name, line, message, false);
-}
-
-void report_warning(const char *name, std::int64_t line, const char *message) {
-    report(name, line, message, true);
-    warnings_written += 1;
-}
-
-namespace {
-
 // Formatted by hand into one buffer, which goes out as one line (or to the listener): in dense
 // input warnings are frequent enough for printf's cost to show. The message is copied, never used
 // as a format, so a '%' in it is printed as is.
@@ -82,6 +58,23 @@ void report(const char *name, std::int64_t line, const char *message, bool count
 }
 
 } // namespace
+
+void set_warning_listener(warning_listener taker) {
+    listener = taker;
+}
+
+void set_fatal_handler(fatal_handler handler) {
+    on_fatal = handler;
+}
+
+void report_notice(const char *name, std::int64_t line, const char *message) {
+    report(name, line, message, false);
+}
+
+void report_warning(const char *name, std::int64_t line, const char *message) {
+    report(name, line, message, true);
+    warnings_written += 1;
+}
 
 std::uint64_t warning_count() {
     return warnings_written;
