@@ -111,7 +111,3 @@ std::string load_range_export(const char *bytes, std::size_t length, const char 
     }
     return "";
 }
-
-void use_built_in_ranges() {
-    ISBN_restore_table();
-}

@@ -42,8 +42,7 @@ input_end filter_source(text_source source, void *source_context, std::size_t le
 
 // Replaces the range table by the agency export of length bytes at bytes, read with the same
 // checks as --ranges. Returns "", or the fault worded as orvane --ranges words it after "?? ",
-// with name in the place of the file's; the table is then as it was.
+// with name in the place of the file's; the table is then as it was (but where memory ran out
+// while it was loaded: then the built-in ranges are back). ISBN_restore_table() (isbn.h) puts
+// the built-in ranges back.
 std::string load_range_export(const char *bytes, std::size_t length, const char *name);
-
-// Puts back the built-in ranges after load_range_export.
-void use_built_in_ranges();

@@ -1,6 +1,7 @@
 // The WebAssembly face of the library, for the page's worker: a text filtered in memory, its
 // output, warnings, changes and progress handed to JavaScript as they come; range exports.
 
+#include "isbn.h"
 #include "library.h"
 
 #include <emscripten/emscripten.h>
@@ -89,6 +90,6 @@ EMSCRIPTEN_KEEPALIVE const char *orvane_load_ranges(const char *bytes, std::size
 }
 
 EMSCRIPTEN_KEEPALIVE void orvane_built_in_ranges() {
-    use_built_in_ranges();
+    ISBN_restore_table();
 }
 }
