@@ -39,7 +39,8 @@ struct descriptor {
 
 // ---- Signals. In place, every signal whose default action ends the process is caught (unless
 // it was ignored when the run started, as under nohup), the real-time ones and those of faults
-// among them; only SIGKILL cannot be, and SIGXFSZ is ignored instead. The handler removes a named
+// among them; SIGKILL cannot be, nor the two the C library keeps for its threads, and SIGXFSZ is
+// ignored instead. The handler removes a named
 // temporary file, says that the file being filtered is left as it was, and ends the process by
 // the same signal, so that a shell loop, timeout or a cancelled job sees it. It uses only calls
 // that are safe there.
