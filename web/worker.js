@@ -72,5 +72,4 @@ self.onmessage = (event) => {
     self.postMessage({ id: event.data.id, type: 'failed', message: String(error && error.message || error) });
   });
 };
-self.postMessage({ type: 'ready-to-load' });
 orvaneModule.then(() => self.postMessage({ type: 'ready' }));
