@@ -79,6 +79,9 @@ faults=(
   "a type that begins with comment taken for @comment|test:bibtex_oracle|src/bibtex.cpp|s/std::string_view(state.type, state.type_length) == \"comment\"/std::string_view(state.type, state.type_length).substr(0, 7) == \"comment\"/"
   "a type that begins with string read as @string|test:bibtex_oracle|src/bibtex.cpp|s/ type == \"string\";/ type.substr(0, 6) == \"string\";/;s/    } else if (type == \"string\") {/    } else if (type.substr(0, 6) == \"string\") {/"
   "an X in the ninth place taken by --isbn13|test:e2e.command_line_cases|src/filter.cpp|s/    for (int i = 0; i < 9; ++i)/    for (int i = 0; i < 8; ++i)/"
+  "finish_output leaves the output started|test:LibraryFace.AWarningOutsideAnyRunIsNotHeldBack|src/output.cpp|s/^    started = false;$/    ;/"
+  "the start of the 979 rows not put back with the built-in table|test:LibraryFace.RangeExportsFromBytesAndTheBuiltInRangesBack|src/isbn_upkeep.cpp|s/    ISBN_range_979_first_row = first_979_row_before_loading;/    ;/"
+  "a fatal error ends the run before the embedder's handler|test:LibraryFace.AFatalErrorGoesToTheEmbeddersHandler|src/diagnostics.cpp|s/    if (on_fatal != nullptr)/    if (false)/"
   "output held back before a read from a socket or a terminal|test:interleaving|src/input.cpp|s/    bool may_wait = fstat(descriptor, \&status) != 0 || !S_ISREG(status.st_mode);/    bool may_wait = fstat(descriptor, \&status) != 0 || S_ISFIFO(status.st_mode);/"
 )
 
@@ -98,8 +101,11 @@ for fault in "${faults[@]}"; do
   fi
   if [[ "$target" == test:* ]]; then
     test=${target#test:}
+    # A unit test (Suite.Name) needs the unit tests built; the others run the binaries.
+    built=(orvane range_message_groups)
+    [[ "$test" =~ ^[A-Z][A-Za-z]*\. ]] && built+=(unit_tests)
     if ! (cd "$tree" && cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DORVANE_LTO=OFF >/dev/null 2>&1 &&
-          cmake --build build -j"${JOBS:-2}" --target orvane range_message_groups >/dev/null 2>&1); then
+          cmake --build build -j"${JOBS:-2}" --target "${built[@]}" >/dev/null 2>&1); then
       echo "NOT BUILT: $name (the tree with the fault does not build)"
       continue
     fi
