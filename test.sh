@@ -1,82 +1,98 @@
 #!/usr/bin/env bash
-# Installs what the tests need, builds orvane and runs the whole test suite: the release build's
-# unit and end-to-end tests, the page's WebAssembly module and its tests in a real browser, the
-# same suite with the scalar kernels and under AddressSanitizer, LeakSanitizer and
-# UndefinedBehaviorSanitizer, and the fuzz targets.
+# Installs what the tests need and runs them, by stages: with no stage named, every stage in
+# turn; with stages named, those alone, each installing only the packages it needs.
+#
+#   ./test.sh [STAGE ...]
+#
+#   release      the source format, the release build, its unit and end-to-end tests
+#   page         the page's WebAssembly module and its tests in node and Debian's Chromium
+#   scalar       the release suite with the portable scalar scanning kernels
+#   sanitizers   the suite under AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer
+#   fuzzing      each fuzz target for FUZZ_SECONDS (40 by default)
+#   package      the Debian package, built and checked by lintian
+#   bench        the benchmark's scripts on small corpora (bench/run.sh measures for real)
+#
+# Each stage prints how long it took, and the end a table of them all.
 set -euo pipefail
 cd "$(dirname "$0")"
 jobs=${JOBS:-2}
-
-# What the suite needs from Debian is in tests/packages.txt, the one list. Those missing are
-# installed where that can be done without asking (as root, or through sudo -n); elsewhere the
-# command that would install them is printed and nothing runs.
-echo "== packages"
-mapfile -t packages < <(sed -e 's/#.*//' -e 's/[[:space:]]//g' -e '/^$/d' tests/packages.txt)
-if ! command -v dpkg-query >/dev/null 2>&1; then
-  echo "test.sh: no dpkg-query: this is not Debian; install what tests/packages.txt lists" >&2
-  exit 1
-fi
-mapfile -t installed < <(dpkg-query -W -f='${db:Status-Status} ${Package}\n' "${packages[@]}" 2>/dev/null |
-  sed -n 's/^installed //p')
-missing=()
-for package in "${packages[@]}"; do
-  [[ " ${installed[*]} " == *" $package "* ]] || missing+=("$package")
+all=(release page scalar sanitizers fuzzing package bench)
+stages=("$@")
+[ "${#stages[@]}" -ne 0 ] || stages=("${all[@]}")
+for stage in "${stages[@]}"; do
+  [[ " ${all[*]} " == *" $stage "* ]] || { echo "test.sh: no stage '$stage' (stages: ${all[*]})" >&2; exit 2; }
 done
-# npm comes with some builds of nodejs and is Debian's own package beside Debian's.
-command -v npm >/dev/null 2>&1 || missing+=(npm)
-if [ "${#missing[@]}" -eq 0 ]; then
-  echo "all ${#packages[@]} installed"
-else
-  as=()
-  if [ "$(id -u)" -ne 0 ]; then
-    if sudo -n true 2>/dev/null; then
-      as=(sudo -n)
-    else
-      echo "test.sh: the tests need Debian packages that are missing; install them with" >&2
-      echo "  sudo apt-get install --no-install-recommends ${missing[*]}" >&2
-      exit 1
-    fi
+
+# What the chosen stages need from Debian, from tests/packages.txt, the one list.
+echo "== packages"
+tools/packages.sh "${stages[@]}"
+
+release() {
+  if command -v clang-format >/dev/null 2>&1; then
+    clang-format --dry-run --Werror src/*.cpp src/*.h tests/*.cpp tests/*.h bench/*.cpp fuzz/*.cpp \
+      fuzz/*.h tools/*.cpp web/*.cpp
   fi
-  echo "installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  "${as[@]}" apt-get update -qq
-  "${as[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+  suite build
+}
 
-echo "== source format"
-if command -v clang-format >/dev/null 2>&1; then
-  clang-format --dry-run --Werror src/*.cpp src/*.h tests/*.cpp tests/*.h bench/*.cpp fuzz/*.cpp fuzz/*.h tools/*.cpp \
-    web/*.cpp
-fi
+# Configures, builds and runs the unit and end-to-end tests of one build tree.
+suite() {
+  local tree=$1
+  shift
+  cmake -S . -B "$tree" "$@"
+  cmake --build "$tree" -j"$jobs"
+  ctest --test-dir "$tree" --output-on-failure --no-tests=error -j"$jobs"
+}
 
-echo "== release build and tests"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
-cmake --build build -j"$jobs"
-ctest --test-dir build --output-on-failure --no-tests=error -j"$jobs"
+page() {
+  # The page's tests hold it to the command line, built as the first command builds it.
+  cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build build -j"$jobs" --target orvane
+  emcmake cmake -S . -B build-wasm -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build build-wasm -j"$jobs"
+  # The npm packages of the lockfile (playwright-core), installed once for each lockfile.
+  if ! cmp -s web/package-lock.json web/node_modules/.orvane-lock; then
+    (cd web && npm ci --no-audit --no-fund && cp package-lock.json node_modules/.orvane-lock)
+  fi
+  (cd web && npm test)
+}
 
-echo "== the page: the WebAssembly module and the browser tests"
-emcmake cmake -S . -B build-wasm -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build-wasm -j"$jobs"
-# The npm packages of the lockfile (playwright-core), installed once for each lockfile.
-if ! cmp -s web/package-lock.json web/node_modules/.orvane-lock; then
-  (cd web && npm ci --no-audit --no-fund && cp package-lock.json node_modules/.orvane-lock)
-fi
-ORVANE="$PWD/build/orvane" ORVANE_WEB="$PWD/build-wasm/web" node --test web/tests/
+scalar() {
+  suite build-scalar -DCMAKE_BUILD_TYPE=Release -DORVANE_SCALAR_KERNELS=ON
+}
 
-echo "== scalar kernels build and tests"
-cmake -S . -B build-scalar -DCMAKE_BUILD_TYPE=Release -DORVANE_SCALAR_KERNELS=ON
-cmake --build build-scalar -j"$jobs"
-ctest --test-dir build-scalar --output-on-failure --no-tests=error -j"$jobs"
+sanitizers() {
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    suite build-sanitize -DCMAKE_BUILD_TYPE=Debug -DORVANE_SANITIZE=ON
+}
 
-echo "== sanitizer build and tests"
-cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DORVANE_SANITIZE=ON
-cmake --build build-sanitize -j"$jobs"
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build-sanitize --output-on-failure --no-tests=error -j"$jobs"
-
-echo "== fuzzing"
-if command -v clang++ >/dev/null 2>&1; then
+fuzzing() {
   fuzz/run.sh "${FUZZ_SECONDS:-40}"
-else
-  echo "clang++ is not installed: fuzzing skipped"
-fi
+}
+
+package() {
+  cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build build -j"$jobs"
+  rm -rf build/package
+  (cd build && cpack -G DEB -B package)
+  local debs=(build/package/orvane_*.deb)
+  [ "${#debs[@]}" -eq 1 ] && [ -f "${debs[0]}" ]
+  # Debian's own checker: no error and no warning.
+  lintian --fail-on error,warning "${debs[0]}"
+  echo "${debs[0]}: lintian clean"
+}
+
+bench() {
+  RUNS=2 bench/run.sh 0.002 2>/dev/null
+}
+
+times=()
+for stage in "${stages[@]}"; do
+  echo "== $stage"
+  started=$SECONDS
+  "$stage"
+  times+=("$(printf '%-11s %5d s' "$stage" $((SECONDS - started)))")
+  echo "== $stage: $((SECONDS - started)) s"
+done
+echo "== all passed"
+printf '%s\n' "${times[@]}"

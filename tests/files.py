@@ -8,7 +8,7 @@ temporary file is left anywhere in the directory, the messages and the exit stat
 status: ended by that signal). Rows that need root (other users, ACLs, mounts) are skipped with
 a printed reason where the run is not root.
 
-    files.py ORVANE
+    files.py ORVANE [WORD ...]     with words, only the rows whose names hold one
 """
 import os
 import resource
@@ -800,7 +800,12 @@ def release(d):
     subprocess.run(["chmod", "-R", "u+rwx", d], capture_output=True)
 
 
-for name, needs_root, tools, make in ROWS:
+WORDS = sys.argv[2:]
+chosen = [r for r in ROWS if not WORDS or any(word in r[0] for word in WORDS)]
+if not chosen:
+    print(f"no row is named with any of {WORDS}")
+    sys.exit(1)
+for name, needs_root, tools, make in chosen:
     if needs_root and not ROOT:
         print(f"skipped: {name} (needs root)")
         continue

@@ -6,10 +6,18 @@ const fs = require('node:fs');
 const path = require('node:path');
 const { chromium } = require('playwright-core');
 
-const ORVANE = process.env.ORVANE; // the command line, built natively
-const PAGE = process.env.ORVANE_WEB; // the page's directory, built under Emscripten
+// The command line, built natively, and the page's directory, built under Emscripten: by default
+// where the README's commands build them in this checkout.
 const SOURCE = path.resolve(__dirname, '..', '..');
-if (!ORVANE || !PAGE) throw new Error('set ORVANE (the built orvane) and ORVANE_WEB (the built page)');
+const ORVANE = process.env.ORVANE || path.join(SOURCE, 'build', 'orvane');
+const PAGE = process.env.ORVANE_WEB || path.join(SOURCE, 'build-wasm', 'web');
+for (const [what, where, variable] of [
+  ['the command line', ORVANE, 'ORVANE'],
+  ['the page', path.join(PAGE, 'index.html'), 'ORVANE_WEB'],
+]) {
+  if (!fs.existsSync(where))
+    throw new Error(`${what} is not built at ${where}: run ./test.sh page, or set ${variable}`);
+}
 
 // The command line on standard input, with --ranges naming the export by the name the page
 // gives it (run where the export lies).
