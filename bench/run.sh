@@ -50,6 +50,9 @@ done
 # --in-place on a copy of the bib corpus against the filter into a file, with and without an fsync.
 python3 bench/in_place.py build-bench/orvane "$corpus/bib.txt" "$results" "$runs" > "$results/in-place.txt"
 
+# BibTeX mode on one-line files of 1, 4 and 16 MB: a line costs its length.
+python3 bench/long_line.py build-bench/orvane "$results" "$runs" "$scale" > /dev/null
+
 # Instructions per line do not depend on machine noise: callgrind on the first 100,000 lines.
 head -n 100000 "$corpus/dense.txt" > "$results/dense-100k.txt"
 valgrind --tool=callgrind --callgrind-out-file="$results/callgrind.out" \

@@ -117,26 +117,6 @@ void report_errno_fatal(const char *what, int error) {
     report_fatal(message);
 }
 
-std::string shown_name(const char *name) {
-    std::string shown;
-    for (const char *p = name; *p != '\0'; ++p) {
-        unsigned char byte = static_cast<unsigned char>(*p);
-        if (byte >= 0x20 && byte != 0x7f && byte != '\\') {
-            shown += static_cast<char>(byte);
-            continue;
-        }
-        shown += '\\';
-        if (byte == '\\' || byte == '\n' || byte == '\t' || byte == '\r') {
-            shown += byte == '\n' ? 'n' : byte == '\t' ? 't' : byte == '\r' ? 'r' : '\\';
-            continue;
-        }
-        shown += static_cast<char>('0' + (byte >> 6));
-        shown += static_cast<char>('0' + ((byte >> 3) & 7));
-        shown += static_cast<char>('0' + (byte & 7));
-    }
-    return shown;
-}
-
 // The copy includes the terminating NUL; a failed allocation never returns.
 char *duplicate_string(const char *text) {
     std::size_t size = std::strlen(text) + 1;

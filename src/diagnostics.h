@@ -1,6 +1,8 @@
 // Warnings about the input and fatal errors: their texts, and what they go out through.
 #pragma once
 
+#include "shown.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -51,12 +53,6 @@ void report_error(const char *message);
 // Writes text, whole lines, to standard error after the warnings before it: with the warnings,
 // the one way anything reaches standard error (the table upkeep's messages and dump use it).
 void report_text(const char *text);
-
-// A file's name as messages give it: each control byte and each backslash written as an escape
-// (\n, \t, \r, \\, otherwise \ and three octal digits, as \033), so that a message is one line
-// that names the real file and no name can forge another message or move a terminal's cursor.
-// Other bytes, those of UTF-8 among them, are kept; a name without such bytes is unchanged.
-std::string shown_name(const char *name);
 
 // Returns a heap copy of text that the caller owns; running out of memory is fatal.
 char *duplicate_string(const char *text);

@@ -285,10 +285,33 @@ void copy_block_to(text_block &block, const char *position) {
     block.unwritten = position;
 }
 
+namespace {
+
+// Makes the block's last line the one that position lies on, at or after the last one: the search
+// back for its start stops where the last line ended.
+void find_line(text_block &block, const char *position) {
+    if (position < block.line_end)
+        return;
+    const char *before = find_last_newline(block.line_end, position);
+    block.line_begin = before == nullptr ? block.line_end : before + 1;
+    block.line_end = end_of_line(position + 1, block.end);
+    block.line_has_url = find_url_mark(block.line_begin, block.line_end) != block.line_end;
+}
+
+} // namespace
+
+// A stretch is filtered a line at a time, the lines with "://" passed over; no token can cross
+// a newline.
 void filter_block_part(text_block &block, const char *begin, const char *end,
                        unplaced_listener on_unplaced) {
     block.on_unplaced = on_unplaced;
-    filter_span(block, begin, end, block.begin, block.end);
+    for (const char *p = begin; p < end;) {
+        find_line(block, p);
+        const char *piece_end = std::min(end, block.line_end);
+        if (!block.line_has_url)
+            filter_span(block, p, piece_end);
+        p = piece_end;
+    }
     block.on_unplaced = nullptr;
 }
 
@@ -320,7 +343,8 @@ void start_text_input(text_input &input) {
 }
 
 text_block open_block(text_input *input, const char *begin, const char *end) {
-    return text_block{input, begin, end, begin, begin, input != nullptr ? input->line : 0, nullptr};
+    return text_block{input,   begin, end,   begin, begin, input != nullptr ? input->line : 0,
+                      nullptr, begin, begin, false};
 }
 
 void close_block(text_block &block) {

@@ -75,6 +75,11 @@ struct text_block {
     const char *counted;           // where line stands
     std::int64_t line;             // the line of counted; 0 throughout for a lone argument
     unplaced_listener on_unplaced; // for the stretch being filtered, or nullptr
+    // The last whole line that a stretch lay on, and whether it holds "://": a line is looked at
+    // once however many stretches it holds (ends at begin: none yet).
+    const char *line_begin;
+    const char *line_end;
+    bool line_has_url;
 };
 
 // Opens the block [begin, end) of input, at the line where its last block ended; with a null
@@ -91,7 +96,9 @@ std::int64_t block_line(text_block &block, const char *position);
 void copy_block_to(text_block &block, const char *position);
 
 // Filters the stretch [begin, end) of the block, leaving as they are its lines that hold "://"
-// anywhere on the whole line; a valid ISBN that no range places is told to on_unplaced.
+// anywhere on the whole line; a valid ISBN that no range places is told to on_unplaced. The
+// stretches of a block come in order, none before the last one's line: each line of the block
+// is looked at once, so a block of one long line with many stretches costs its length.
 void filter_block_part(text_block &block, const char *begin, const char *end,
                        unplaced_listener on_unplaced);
 

@@ -3,6 +3,7 @@
 #include "range_message.h"
 
 #include "isbn.h"
+#include "shown.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -72,11 +73,21 @@ struct collector {
     }
 };
 
+// The deepest nesting read: an export's elements go six deep. Without a bound a file of nothing
+// but nested elements would cost memory many times its size in open elements, here and in
+// expat, before its end showed it malformed.
+constexpr std::size_t DEPTH_MAX = 16;
+
 void on_start(void *data, const XML_Char *name, const XML_Char **) {
     auto &c = *static_cast<collector *>(data);
     if (c.path.empty())
         c.root = name;
     c.path.emplace_back(name);
+    if (c.path.size() > DEPTH_MAX) {
+        c.stop("elements nested more than " + std::to_string(DEPTH_MAX) +
+               " deep, far deeper than a range export");
+        return;
+    }
     c.text.clear();
     if (c.in_group({}))
         c.group = raw_group{};
@@ -164,7 +175,8 @@ bool all_digits(const std::string &text) {
 
 // Checks one group's rules and collects its ranges; returns the fault, or "".
 std::string convert_group(const raw_group &raw, range_group &group) {
-    std::string where = "group " + raw.prefix;
+    // The export's own texts are quoted as names are, so that none can forge a message.
+    std::string where = "group " + shown_name(raw.prefix);
     std::size_t hyphen = raw.prefix.find('-');
     group.prefix = raw.prefix.substr(0, hyphen);
     group.digits = hyphen == std::string::npos ? "" : raw.prefix.substr(hyphen + 1);
@@ -176,7 +188,8 @@ std::string convert_group(const raw_group &raw, range_group &group) {
     group.name = raw.agency;
     std::string previous_high;
     for (const raw_rule &rule : raw.rules) {
-        std::string quoted = where + ", rule " + rule.range + " (Length " + rule.length + ")";
+        std::string quoted = where + ", rule " + shown_name(rule.range) + " (Length " +
+                             shown_name(rule.length) + ")";
         std::size_t dash = rule.range.find('-');
         std::string low = rule.range.substr(0, dash);
         std::string high = dash == std::string::npos ? "" : rule.range.substr(dash + 1);
@@ -256,7 +269,8 @@ std::string parse_pieces(Source next, const std::string &name, range_message &me
             return name + ": " + fault;
         }
     if (c.root != "ISBNRangeMessage")
-        return name + ": not an ISBNRangeMessage (its document element is <" + c.root + ">)";
+        return name + ": not an ISBNRangeMessage (its document element is <" + shown_name(c.root) +
+               ">)";
     if (c.groups == 0)
         return name + ": no registration groups";
     message.date = c.date;

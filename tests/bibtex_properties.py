@@ -7,10 +7,14 @@ random bytes.
 - every line it changes lies inside the value of a field whose name contains "isbn";
 - a line that holds "://" comes out unchanged;
 - text without any '@' comes out unchanged, without a warning;
-- argument mode writes what input mode writes for the same entry.
+- argument mode writes what input mode writes for the same entry;
+- a line costs its length, however many ISBN fields it holds: 16 MB of entries on one line come
+  out as the same entries on lines of their own, within a bound of CPU time that a scan of the
+  whole line for each field would overrun many times.
 """
 import os
 import random
+import resource
 import subprocess
 import sys
 import tempfile
@@ -179,6 +183,22 @@ for piece in entries:
     by_input, _ = run(["--bibtex"], b"@" + piece)
     if by_argument != by_input + b"\n":
         fail(f"argument and input mode differ on {piece[:60]!r}")
+
+# One line of 16 MB: the entries of a line each, joined by spaces; with "://" at its end, or in
+# its middle, the whole line is left as it is.
+numbers = []
+for i in range(2000):
+    body = f"{i * 7919 % 1000000000:09d}"
+    numbers.append(body + check10(body) if i % 3 else "978" + body + check13("978" + body))
+lines = [f"@book{{k{i}, isbn = {{{numbers[i % 2000]}}}, title = {{T}}}}".encode() for i in range(360000)]
+cpu_bound = lambda: resource.setrlimit(resource.RLIMIT_CPU, (30, 30))  # noqa: E731
+by_lines = subprocess.run([ORVANE, "--bibtex"], input=b"\n".join(lines) + b"\n", capture_output=True)
+for name, line in (("one line", b" ".join(lines)), ("one line ending in ://", b" ".join(lines) + b" ://"),
+                   ("one line with :// in its middle", b" ".join(lines[:1000] + [b"://"] + lines[1000:]))):
+    one = subprocess.run([ORVANE, "--bibtex"], input=line + b"\n", capture_output=True, preexec_fn=cpu_bound)
+    want = line + b"\n" if b"://" in line else by_lines.stdout.replace(b"\n", b" ")[:-1] + b"\n"
+    if one.returncode != 0 or one.stdout != want:
+        fail(f"{name} of {len(line)} bytes: status {one.returncode}, output differs: {one.stdout != want}")
 
 print(f"{len(data)} bytes, {changed} lines changed, {err.count(b'-:')} warnings: {failures} failures")
 sys.exit(1 if failures else 0)

@@ -94,6 +94,10 @@ CASES = [
      "line 2: an external document type definition is not allowed"),
     ("entity declaration", replace_once("<!ELEMENT Length (#PCDATA) >", '<!ELEMENT Length (#PCDATA) >\n<!ENTITY a "aaaaaaaaaa">'),
      "line 17: an entity declaration is not allowed"),
+    # The export's own text is quoted as names are: no line end, tab or CR of its can forge a line.
+    ("a prefix with a line end, a tab, a CR and a backslash",
+     replace_once("<Prefix>978-0</Prefix>", "<Prefix>978-0&#10;?? other.xml: x&#9;y&#13;\\z</Prefix>"),
+     "group 978-0\\n?? other.xml: x\\ty\\r\\\\z: the prefix is not 978 or 979, a hyphen and group digits"),
 ]
 
 # The nearest exports that pass each boundary check: one more step would be refused.
@@ -156,7 +160,8 @@ with tempfile.TemporaryDirectory() as tmp:
 # Hostile files end with the same one line and status 1, in little memory (the run is held to 64
 # MiB of address space where no sanitizer needs more): a device without end and a file of a
 # single comment, refused by their size; many thousands of distinct, valid groups, refused as
-# soon as they cannot fit; one group of a quarter of a million rules.
+# soon as they cannot fit; one group of a quarter of a million rules; elements nested millions
+# deep, refused at the first that no export has.
 HEAD = '<?xml version="1.0"?><ISBNRangeMessage><MessageDate>x</MessageDate><RegistrationGroups>\n'
 GROUP = "<Group><Prefix>978-{:07d}</Prefix><Agency>A</Agency><Rules>" + rule("0000000", "9999999", 1) + "</Rules></Group>\n"
 LIMIT = None if os.environ.get("ORVANE_SANITIZED") else 64 << 20
@@ -172,6 +177,9 @@ with tempfile.TemporaryDirectory() as tmp:
          HEAD + "<Group><Prefix>978-0</Prefix><Agency>A</Agency><Rules>" + rule("0000000", "0999999", 1)
          + rule("0000000", "0999999", 1) * 250000 + "</Rules></Group></RegistrationGroups></ISBNRangeMessage>\n",
          "group 978-0, rule 0000000-0999999 (Length 1): the rule overlaps or precedes the rule before it"),
+        ("16 MiB of nested elements", os.path.join(tmp, "nested.xml"),
+         '<?xml version="1.0"?>' + "<a>" * ((16 << 20) // 3 - 10),
+         "line 1: elements nested more than 16 deep, far deeper than a range export"),
     ]
     for name, path, text, message in hostile:
         if text is not None:
@@ -189,6 +197,6 @@ with tempfile.TemporaryDirectory() as tmp:
             failures += 1
             print(f"FAILED {name}: {run_time.returncode} {run_time.stdout!r} {run_time.stderr[:300]!r}")
 
-total = 2 * len(CASES) + 2 + 4
+total = 2 * len(CASES) + 2 + len(hostile)
 print(f"{total - failures} passed, {failures} failed")
 sys.exit(1 if failures else 0)

@@ -1,31 +1,33 @@
 #!/usr/bin/env bash
-# Builds expat for WebAssembly from Debian's source package of the very version of the installed
-# libexpat1-dev, so that the page reads range exports with the same XML library, the same
-# version and the same checks as the command line. Debian's patches are applied as the package
-# builds them; apt checks the source against the archive's signed lists. The source comes through
-# a private apt configuration made of the system's own Debian sources as source lines: no file of
-# the system changes. The library is kept in a cache outside any build tree, one directory a
-# version, so it is fetched once: a machine that has it builds the page offline.
+# Builds expat for WebAssembly from Debian's source package, so that the page reads range exports
+# with the same XML library and the same checks as the command line: the source of the very
+# version of the installed libexpat1-dev where the archive serves it, or else the pinned version
+# of tools/expat-source.txt, whose files are checked against the SHA-256 sums there (the build
+# says which it took, and why). Debian's patches are applied as the package builds them. The
+# source comes through a private apt configuration made of the system's own Debian sources as
+# source lines: no file of the system changes. The library is kept in a cache outside any build
+# tree, so it is fetched once: a machine that has it builds the page offline.
 #
 #   tools/expat_for_wasm.sh          builds it where the cache lacks it; prints the directory:
 #                                    DIR/include/expat.h, DIR/include/expat_external.h,
-#                                    DIR/lib/libexpat.a
+#                                    DIR/lib/libexpat.a, DIR/version
 #
-# The cache is $ORVANE_CACHE, or else $XDG_CACHE_HOME/orvane, or else ~/.cache/orvane. Needs
-# libexpat1-dev, and to build: emcc (Debian's emscripten), apt-get and dpkg-source (dpkg-dev).
+# The cache is $ORVANE_CACHE, or else $XDG_CACHE_HOME/orvane, or else ~/.cache/orvane: one
+# directory a version built, and for each installed version a file naming the one built for it.
+# Needs libexpat1-dev, and to build: emcc (Debian's emscripten), apt-get and dpkg-source.
 set -euo pipefail
-version=$(dpkg-query -W -f='${Version}' libexpat1-dev 2>/dev/null || true)
-if [ -z "$version" ]; then
-  echo "expat_for_wasm: libexpat1-dev is not installed: its version is the one the page builds" >&2
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+installed=$(dpkg-query -W -f='${Version}' libexpat1-dev 2>/dev/null || true)
+if [ -z "$installed" ]; then
+  echo "expat_for_wasm: libexpat1-dev is not installed: the page is built from its version" >&2
   exit 1
 fi
 cache=${ORVANE_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/orvane}
-out=$cache/expat-$version-wasm
-if [ -f "$out/lib/libexpat.a" ]; then
-  echo "$out"
+chosen=$cache/expat-for-$installed
+if [ -f "$chosen" ] && [ -f "$(cat "$chosen")/lib/libexpat.a" ]; then
+  cat "$chosen"
   exit 0
 fi
-echo "expat_for_wasm: building expat $version for WebAssembly into $out" >&2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -42,14 +44,31 @@ apt=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$work/apt/parts
      -o APT::Sandbox::User=root)
 apt-get "${apt[@]}" update -qq >&2
 cd "$work/src"
-if ! apt-get "${apt[@]}" source -qq "expat=$version" >"$work/fetch.log" 2>&1; then
-  echo "expat_for_wasm: the source of Debian's expat $version, the installed libexpat1-dev's," >&2
-  echo "  could not be fetched from the system's Debian sources:" >&2
+mapfile -t pin < <(sed -e '/^#/d' -e '/^$/d' "$source_dir/tools/expat-source.txt")
+version=$installed
+if ! apt-get "${apt[@]}" source -qq --download-only "expat=$version" >"$work/fetch.log" 2>&1; then
+  version=${pin[0]}
+  echo "expat_for_wasm: the archive does not serve the source of expat $installed, the installed" >&2
+  echo "  libexpat1-dev's; the page is built from the pinned source $version instead:" >&2
   sed 's/^/  /' "$work/fetch.log" >&2
-  echo "  An archive serves the source of its newest version only: bring libexpat1-dev up to" >&2
-  echo "  it (tools/packages.sh page does), or build where the archive can be reached." >&2
-  exit 1
+  rm -f ./*
+  if ! apt-get "${apt[@]}" source -qq --download-only "expat=$version" >"$work/fetch.log" 2>&1; then
+    echo "expat_for_wasm: neither the source of expat $installed (the installed libexpat1-dev's)" >&2
+    echo "  nor the pinned $version (tools/expat-source.txt) could be fetched from the system's" >&2
+    echo "  Debian sources; build where the archive can be reached, once: the cache keeps it." >&2
+    sed 's/^/  /' "$work/fetch.log" >&2
+    exit 1
+  fi
+  if ! printf '%s\n' "${pin[@]:1}" | sha256sum --quiet -c - >&2; then
+    echo "expat_for_wasm: the fetched source of expat $version is not the one that" >&2
+    echo "  tools/expat-source.txt pins (the SHA-256 sums above differ); nothing was built" >&2
+    exit 1
+  fi
 fi
+dpkg-source -x ./*.dsc >/dev/null 2>"$work/unpack.log" ||
+  { cat "$work/unpack.log" >&2; exit 1; }
+out=$cache/expat-$version-wasm
+echo "expat_for_wasm: building expat $version for WebAssembly into $out" >&2
 lib=$(echo "$work"/src/expat-*/expat/lib)
 
 # What the package's configure finds on Linux, for Emscripten's C library; the entropy of the
@@ -94,7 +113,9 @@ done
 mkdir -p "$work/out/lib" "$work/out/include" "$cache"
 emar rcs "$work/out/lib/libexpat.a" "${objects[@]}"
 cp "$lib/expat.h" "$lib/expat_external.h" "$work/out/include/"
+echo "$version" >"$work/out/version"
 rm -rf "$out"
 mv "$work/out" "$out"
+echo "$out" >"$chosen"
 echo "expat_for_wasm: expat $version for WebAssembly: $out/lib/libexpat.a" >&2
 echo "$out"

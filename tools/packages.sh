@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the named stages need, as tests/packages.txt lists them, and
-# only those that are missing (or, for a stage marked !, older than the archive's newest). Every
+# only those that are missing. Every
 # stage builds orvane, so the build's packages come with any stage. It installs as root or
 # through sudo -n; where it can do neither, it prints the one apt-get command that would and
 # exits with 1 before anything else runs.
@@ -20,22 +20,20 @@ known=" build "
 for line in "${lines[@]}"; do
   read -r -a words <<<"$line"
   for stage in "${words[@]:1}"; do
-    [[ "$known" == *" ${stage%!} "* ]] || known+="${stage%!} "
+    [[ "$known" == *" $stage "* ]] || known+="$stage "
   done
 done
 for stage in "$@"; do
   [[ "$known" == *" $stage "* ]] || { echo "packages.sh: no stage '$stage' (stages:$known)" >&2; exit 2; }
 done
 
-wanted=()  # packages the stages need
-newest=()  # of those, the ones that must be the archive's newest
+wanted=() # packages the stages need
 for line in "${lines[@]}"; do
   read -r -a words <<<"$line"
   for stage in "${words[@]:1}"; do
     for chosen in build "$@"; do
-      if [ "${stage%!}" = "$chosen" ]; then
+      if [ "$stage" = "$chosen" ]; then
         [[ " ${wanted[*]} " == *" ${words[0]} "* ]] || wanted+=("${words[0]}")
-        [ "$stage" = "${stage%!}" ] || newest+=("${words[0]}")
       fi
     done
   done
@@ -52,41 +50,20 @@ if [[ " ${wanted[*]} " == *" nodejs "* ]] && ! command -v npm >/dev/null 2>&1; t
   missing+=(npm)
 fi
 
-as=()
-if [ "$(id -u)" -ne 0 ] && sudo -n true 2>/dev/null; then
-  as=(sudo -n)
-fi
-may_install() { [ "$(id -u)" -eq 0 ] || [ "${#as[@]}" -ne 0 ]; }
-
-# A package that must be the newest is compared with what the archive offers, which needs the
-# archive's lists: they are read again only where they are missing or something is to be done.
-updated=
-update() {
-  [ -n "$updated" ] && return
-  "${as[@]}" apt-get update -qq
-  updated=1
-}
-for package in "${newest[@]}"; do
-  [[ " ${missing[*]} " == *" $package "* ]] && continue
-  may_install || break
-  update
-  read -r have offered < <(apt-cache policy "$package" | awk '/Installed:/{i=$2} /Candidate:/{c=$2} END{print i, c}')
-  if [ "$have" != "$offered" ] && [ "$offered" != "(none)" ]; then
-    echo "$package $have is older than the archive's $offered, whose source the page's build fetches"
-    missing+=("$package")
-  fi
-done
-
 if [ "${#missing[@]}" -eq 0 ]; then
   echo "packages for $*: all ${#wanted[@]} installed"
   exit 0
 fi
-if ! may_install; then
-  echo "packages.sh: the stages $* need Debian packages that are missing; install them with" >&2
-  echo "  sudo apt-get install --no-install-recommends ${missing[*]}" >&2
-  exit 1
+as=()
+if [ "$(id -u)" -ne 0 ]; then
+  if ! sudo -n true 2>/dev/null; then
+    echo "packages.sh: the stages $* need Debian packages that are missing; install them with" >&2
+    echo "  sudo apt-get install --no-install-recommends ${missing[*]}" >&2
+    exit 1
+  fi
+  as=(sudo -n)
 fi
 echo "installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-update
+"${as[@]}" apt-get update -qq
 "${as[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
