@@ -33,11 +33,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     captured_stdout.clear();
     captured_stderr.clear();
     text_input whole_input;
+    whole_input.run = &fresh_run({true, false});
     start_bibtex_input(whole_input);
     filter_bibtex_lines(whole_input, input.data(), input.size());
     finish_bibtex_input(whole_input);
     std::string whole(filter_output());
-    std::string whole_warnings(captured_stderr.contents());
+    std::string whole_warnings(error_output());
     plain_result plain = plain_filter_bibtex(input, false);
     if (whole != plain.out)
         fuzz_failure("BibTeX mode and the plain BibTeX reader write different text\n");
@@ -67,6 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     captured_stdout.clear();
     captured_stderr.clear();
     text_input lines_input;
+    lines_input.run = &fresh_run({true, false});
     start_bibtex_input(lines_input);
     for (std::size_t start = 0; start < input.size();) {
         std::size_t end = input.find('\n', start);
@@ -75,15 +77,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         start = end;
     }
     finish_bibtex_input(lines_input);
-    if (filter_output() != whole || captured_stderr.contents() != whole_warnings)
+    if (filter_output() != whole || error_output() != whole_warnings)
         fuzz_failure("one block and a line at a time disagree\n");
 
     // As an argument: the same text, warnings at line 0.
     captured_stdout.clear();
     captured_stderr.clear();
-    filter_bibtex_text(input.data(), input.size());
+    filter_bibtex_text(fresh_run({true, false}), input.data(), input.size());
     plain = plain_filter_bibtex(input, true);
-    if (filter_output() != plain.out || captured_stderr.contents() != plain.err)
+    if (filter_output() != plain.out || error_output() != plain.err)
         fuzz_failure("BibTeX mode and the plain BibTeX reader disagree on an argument\n");
     return 0;
 }

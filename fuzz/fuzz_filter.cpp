@@ -16,20 +16,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     captured_stdout.clear();
     captured_stderr.clear();
+    orvane_run &run = fresh_run();
     text_input text;
+    text.run = &run;
     start_text_input(text);
     filter_lines(text, input.data(), input.size());
     plain_result plain = plain_filter_lines(input);
     if (filter_output() != plain.out)
         fuzz_failure("the block filter and the plain filter write different text\n");
-    if (captured_stderr.contents() != plain.err)
+    if (error_output() != plain.err)
         fuzz_failure("the block filter and the plain filter warn differently\n");
 
     captured_stdout.clear();
     captured_stderr.clear();
-    filter_text(input.data(), input.size());
+    filter_text(fresh_run(), input.data(), input.size());
     plain = plain_filter_text(input);
-    if (filter_output() != plain.out || captured_stderr.contents() != plain.err)
+    if (filter_output() != plain.out || error_output() != plain.err)
         fuzz_failure("the text filter and the plain filter disagree on an argument\n");
     return 0;
 }

@@ -39,9 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::memcpy(text, input.c_str(), input.size() + 1);
     captured_stderr.clear();
     if (thirteen)
-        hyphenate_ISBN_13(text, output, limit);
+        hyphenate_ISBN_13(fuzz_run(), text, output, limit);
     else
-        hyphenate_ISBN_10(text, output, limit);
+        hyphenate_ISBN_10(fuzz_run(), text, output, limit);
     if (input != text) {
         if (std::strlen(text) >= limit)
             fuzz_failure("the result is not shorter than the limit\n");
@@ -57,9 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         std::memcpy(spaced, input.c_str(), n);
         std::memcpy(spaced + n, " ", 2);
         if (thirteen)
-            hyphenate_ISBN_13(spaced, spaced_output, sizeof spaced_output);
+            hyphenate_ISBN_13(fuzz_run(), spaced, spaced_output, sizeof spaced_output);
         else
-            hyphenate_ISBN_10(spaced, spaced_output, sizeof spaced_output);
+            hyphenate_ISBN_10(fuzz_run(), spaced, spaced_output, sizeof spaced_output);
         // Only where the limit left the lone candidate free to change.
         if (limit >= 20 && std::string(spaced) != std::string(text) + " ")
             fuzz_failure("a lone candidate and the same candidate in a text disagree\n");

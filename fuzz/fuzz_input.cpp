@@ -7,6 +7,7 @@
 
 #include "bibtex.h"
 #include "diagnostics.h"
+#include "files.h"
 #include "filter.h"
 #include "fuzz_support.h"
 #include "input.h"
@@ -16,6 +17,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <sys/mman.h>
@@ -49,18 +51,26 @@ int ready_descriptor() {
     return descriptor;
 }
 
-constexpr input_mode TEXT{start_text_input, filter_lines, nullptr};
-constexpr input_mode BIBTEX{start_bibtex_input, filter_bibtex_lines, finish_bibtex_input};
-
-// Runs the loop over input with the script; the captured streams receive the results, and a
-// read error ends the process as it ends orvane.
-void run(std::string_view input, bool bibtex) {
+// Runs the loop over input with the script in a fresh run of the mode, whose output goes where
+// start says (by default to the captured streams); a read error ends the process as it ends
+// orvane.
+template <typename Start> void run(std::string_view input, bool bibtex, Start start) {
     script_input = input;
     read_count = 0;
-    text_input text;
-    input_end end = filter_input(ready_descriptor(), bibtex ? BIBTEX : TEXT, text, scripted_read);
-    if (end.how == input_end::read_error)
-        report_errno_fatal("Read error on standard input", end.error);
+    orvane_run &r = fresh_run({bibtex, false});
+    start(r);
+    start_input(r, "-");
+    input_end end = filter_descriptor(r, ready_descriptor(), scripted_read);
+    if (end.how == input_end::read_error) {
+        hand_over_output(r.out);
+        report_error(
+            r, (std::string("Read error on standard input: ") + std::strerror(end.error)).c_str());
+        std::exit(1);
+    }
+}
+
+void run(std::string_view input, bool bibtex) {
+    run(input, bibtex, [](orvane_run &) {});
 }
 
 // Runs the loop in a child whose standard output is a regular file (in memory) that holds lead
@@ -75,9 +85,8 @@ std::string run_into_file(std::string_view input, bool bibtex, std::size_t lead)
     pid_t child = fork();
     if (child == 0) {
         dup2(file, STDOUT_FILENO);
-        start_output(STDOUT_FILENO);
-        run(input, bibtex);
-        finish_output();
+        run(input, bibtex, [](orvane_run &r) { start_output(r.out, STDOUT_FILENO); });
+        finish_output(fuzz_run().out);
         _exit(0);
     }
     int status = 0;
@@ -110,7 +119,7 @@ std::string written_by_script;
 std::size_t write_count;
 bool write_errors;
 
-ssize_t scripted_writev(int, const iovec *pieces, int count) {
+ssize_t scripted_writev(void *, int, const iovec *pieces, int count) {
     std::size_t call = write_count++;
     if (write_errors && call % 3 == 1) {
         errno = call % 2 == 0 ? EINTR : EAGAIN;
@@ -140,9 +149,9 @@ std::string run_with_writes(std::string_view input, bool bibtex, bool regular, s
         if (regular && write(descriptor, before.data(), lead) != static_cast<ssize_t>(lead))
             _exit(2);
         write_count = 0;
-        start_output(descriptor, scripted_writev);
-        run(input, bibtex);
-        finish_output();
+        run(input, bibtex,
+            [descriptor](orvane_run &r) { start_output(r.out, descriptor, scripted_writev); });
+        finish_output(fuzz_run().out);
         for (std::size_t sent = 0; sent < written_by_script.size();) {
             ssize_t n =
                 write(ends[1], written_by_script.data() + sent, written_by_script.size() - sent);
@@ -171,7 +180,7 @@ int result_pipe = -1;
 // In the child: what it wrote goes to the parent.
 void send_results() {
     std::string out(filter_output());
-    std::string err(captured_stderr.contents());
+    std::string err(error_output());
     std::string message = std::to_string(out.size()) + "\n" + out + err;
     for (std::size_t sent = 0; sent < message.size();) {
         ssize_t n = write(result_pipe, message.data() + sent, message.size() - sent);
@@ -207,11 +216,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         captured_stdout.clear();
         captured_stderr.clear();
         text_input text;
+        text.run = &fresh_run({true, false});
         start_bibtex_input(text);
         filter_bibtex_lines(text, input.data(), input.size());
         finish_bibtex_input(text);
         expected_out = filter_output();
-        expected_err = captured_stderr.contents();
+        expected_err = error_output();
     } else {
         plain_result plain = plain_filter_lines(input);
         expected_out = plain.out;
@@ -235,7 +245,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         run(input, bibtex);
         if (filter_output() != expected_out)
             fuzz_failure("the input loop wrote other text than the whole input gives\n");
-        if (captured_stderr.contents() != expected_err)
+        if (error_output() != expected_err)
             fuzz_failure("the input loop warned otherwise than the whole input does\n");
         return 0;
     }

@@ -1,9 +1,14 @@
-// Shared by the fuzz targets: the standard streams are swapped for memory streams, so a target
-// can read what the code under test wrote, and warnings do not flood the fuzzer's terminal.
+// Shared by the fuzz targets: a run whose text and standard error go to memory streams, and the
+// standard streams swapped for them too, so a target can read what the code under test wrote,
+// and warnings do not flood the fuzzer's terminal.
 #pragma once
 
 #include "kernel_walk.h"
 #include "output.h"
+#include "run.h"
+#include "table_upkeep.h"
+
+#include <memory>
 
 #include <cstdio>
 #include <cstdlib>
@@ -43,10 +48,39 @@ inline void capture_standard_streams() {
     stderr = captured_stderr.file;
 }
 
+inline std::unique_ptr<orvane_run> fuzz_run_now;
+
+// A fresh run with the options over the tests' table, its text written to captured_stdout and
+// its standard error to captured_stderr.
+inline orvane_run &fresh_run(const orvane_options &options = orvane_options{}) {
+    fuzz_run_now = std::make_unique<orvane_run>(options, &test_table());
+    start_output(fuzz_run_now->out, HOOKED_OUTPUT, [](void *, int, const iovec *pieces, int count) {
+        std::size_t written = 0;
+        for (int i = 0; i < count; ++i)
+            written += std::fwrite(pieces[i].iov_base, 1, pieces[i].iov_len, stdout);
+        return static_cast<ssize_t>(written);
+    });
+    set_error_destination(fuzz_run_now->out, -1, [](void *, const char *text, std::size_t length) {
+        std::fwrite(text, 1, length, stderr);
+    });
+    return *fuzz_run_now;
+}
+
+// The run of the last fresh_run().
+inline orvane_run &fuzz_run() {
+    return fuzz_run_now ? *fuzz_run_now : fresh_run();
+}
+
 // What the filter wrote since the last clear.
 inline std::string_view filter_output() {
-    hand_over_output();
+    hand_over_output(fuzz_run().out);
     return captured_stdout.contents();
+}
+
+// What went to standard error since the last clear, the warnings the run gathered included.
+inline std::string_view error_output() {
+    flush_warnings(fuzz_run().out);
+    return captured_stderr.contents();
 }
 
 // Says what broke on the real standard error, and aborts, which libFuzzer reports as a crash

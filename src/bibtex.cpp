@@ -4,6 +4,7 @@
 
 #include "diagnostics.h"
 #include "filter.h"
+#include "run.h"
 #include "scan.h"
 
 #include <any>
@@ -119,7 +120,8 @@ struct parser {
     std::size_t depth = 0;   // braces open in the current value part
     char type[10] = {};      // the entry type in lower case, cut after 9 bytes
     std::size_t type_length = 0;
-    std::int64_t entry_line = 0; // where the current entry starts
+    std::int64_t entry_line = 0;    // where the current entry starts
+    std::uint64_t entry_offset = 0; // the offset of its '@'
 };
 
 // One block under the parser. Lines are counted only where a number is needed (an ISBN value,
@@ -145,7 +147,8 @@ std::int64_t line_at(block_scan &scan, const char *position) {
 void warn(block_scan &scan, const char *position, const char *message) {
     line_at(scan, position); // counts the entry's line on the way
     copy_block_to(scan.out, position);
-    report_warning(block_name(scan.out), scan.state.entry_line, message);
+    report_warning(*scan.out.run, block_name(scan.out), scan.state.entry_line,
+                   scan.state.entry_offset, message);
 }
 
 // An entry still open where a new one starts: the new one is read from its '@'.
@@ -188,7 +191,8 @@ void notice_unplaced(text_block &block, const char *token, std::string_view char
                   "valid ISBN [%.*s] is in no range of the table; --ranges with a current "
                   "export may place it",
                   static_cast<int>(characters.size()), characters.data());
-    report_notice(block_name(block), block_line(block, token), message);
+    report_notice(*block.run, block_name(block), block_line(block, token),
+                  block_offset(block, token), message);
 }
 
 // The ISBN value text [begin, end) goes through the text filter with its true line numbers.
@@ -467,6 +471,7 @@ void scan_block(block_scan &scan) {
                 break;
             }
             scan.entry_at = at_sign;
+            state.entry_offset = block_offset(scan.out, at_sign);
             state.at = where::at;
             p = at_sign + 1;
             break;
@@ -495,9 +500,10 @@ bool inside_entry(const parser &state) {
 
 // The warning for an entry that the text of the input named name leaves open; the parser starts
 // over.
-void finish(parser &state, const char *name) {
+void finish(orvane_run &run, parser &state, const char *name) {
     if (inside_entry(state))
-        report_warning(name, state.entry_line, "BibTeX entry not closed at the end of the input");
+        report_warning(run, name, state.entry_line, state.entry_offset,
+                       "BibTeX entry not closed at the end of the input");
     state = parser{};
 }
 
@@ -506,7 +512,7 @@ void finish(parser &state, const char *name) {
 // The parser's state is the input's own: it carries from one block of the input to the next.
 void filter_bibtex_lines(text_input &input, const char *text, std::size_t length) {
     parser &state = std::any_cast<parser &>(input.mode_state);
-    block_scan scan{state, open_block(&input, text, text + length)};
+    block_scan scan{state, open_block(*input.run, &input, text, text + length)};
     scan_block(scan);
     close_block(scan.out);
 }
@@ -517,13 +523,13 @@ void start_bibtex_input(text_input &input) {
 }
 
 void finish_bibtex_input(text_input &input) {
-    finish(std::any_cast<parser &>(input.mode_state), input.name);
+    finish(*input.run, std::any_cast<parser &>(input.mode_state), input.name);
 }
 
-void filter_bibtex_text(const char *text, std::size_t length) {
+void filter_bibtex_text(orvane_run &run, const char *text, std::size_t length) {
     parser state;
-    block_scan scan{state, open_block(nullptr, text, text + length)};
+    block_scan scan{state, open_block(run, nullptr, text, text + length)};
     scan_block(scan);
     copy_block_to(scan.out, scan.out.end);
-    finish(state, "-");
+    finish(run, state, "-");
 }

@@ -23,5 +23,5 @@ void filter_bibtex_lines(text_input &input, const char *text, std::size_t length
 // Ends an input that was read to its end: warns about an entry that it left open.
 void finish_bibtex_input(text_input &input);
 
-// Filters one argument as a BibTeX text of its own; warnings quote line 0.
-void filter_bibtex_text(const char *text, std::size_t length);
+// Filters one argument as a BibTeX text of its own in the run; warnings quote line 0.
+void filter_bibtex_text(orvane_run &run, const char *text, std::size_t length);

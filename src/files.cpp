@@ -4,6 +4,7 @@
 
 #include "diagnostics.h"
 #include "filter.h"
+#include "input.h"
 #include "output.h"
 
 #include <cerrno>
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <memory>
 #include <poll.h>
 #include <string>
 #include <sys/stat.h>
@@ -208,8 +210,10 @@ std::string locate(const char *name, location &where) {
 
 // ---- The file being rewritten.
 
-// The state of one file in place, which the change listener and the writer reach.
+// The state of one file in place, which the change listener and the writer reach through their
+// context.
 struct in_place_file {
+    orvane_run *run = nullptr;
     location *where = nullptr;
     int input = -1;
     int output = -1;      // the new content's file, once a change has been seen
@@ -219,8 +223,6 @@ struct in_place_file {
     off_t write_back_from = 0;
 };
 
-in_place_file *current = nullptr;
-
 // How much new content is written before its write-back to disk is started.
 constexpr off_t WRITE_BACK_STEP = off_t(8) << 20;
 
@@ -228,19 +230,20 @@ constexpr off_t WRITE_BACK_STEP = off_t(8) << 20;
 // written, so that the disk works while the rest is filtered and the flush before the rename
 // waits only for the last of it (on bib, in place took 0.89 times as long). Linux only;
 // elsewhere the flush does all of it.
-ssize_t write_starting_write_back(int file, const iovec *pieces, int count) {
+ssize_t write_starting_write_back(void *context, int file, const iovec *pieces, int count) {
     ssize_t written = writev(file, pieces, count);
 #ifdef SYNC_FILE_RANGE_WRITE
-    if (written > 0 && current != nullptr) {
-        current->written += written;
-        if (current->written - current->write_back_from >= WRITE_BACK_STEP) {
-            sync_file_range(file, current->write_back_from,
-                            current->written - current->write_back_from, SYNC_FILE_RANGE_WRITE);
-            current->write_back_from = current->written;
+    auto &current = *static_cast<in_place_file *>(context);
+    if (written > 0) {
+        current.written += written;
+        if (current.written - current.write_back_from >= WRITE_BACK_STEP) {
+            sync_file_range(file, current.write_back_from,
+                            current.written - current.write_back_from, SYNC_FILE_RANGE_WRITE);
+            current.write_back_from = current.written;
         }
     }
 #else
-    (void)current;
+    (void)context;
 #endif
     return written;
 }
@@ -302,7 +305,9 @@ int make_new_file(in_place_file &file) {
 
 // Copies the first count bytes of the input into the new file: the part that went out, unchanged,
 // before the first change.
-bool copy_start(int input, int output, std::uint64_t count) {
+bool copy_start(in_place_file &file, std::uint64_t count) {
+    int input = file.input;
+    int output = file.output;
     std::vector<char> buffer(std::size_t{1} << 16);
     off_t at = 0;
     while (static_cast<std::uint64_t>(at) < count) {
@@ -326,7 +331,7 @@ bool copy_start(int input, int output, std::uint64_t count) {
         }
         at += got;
     }
-    current->written = at;
+    file.written = at;
     return true;
 }
 
@@ -339,8 +344,9 @@ std::string cannot_write(int error) {
 // of the input handed over unchanged so far copied into it, and the output sent there. Until
 // then nothing is written, so a file that does not change costs one read and no write, and
 // succeeds wherever it can be read.
-void first_change(const token_change &) {
-    in_place_file &file = *current;
+void first_change(void *context, const token_change &) {
+    in_place_file &file = *static_cast<in_place_file *>(context);
+    output_state &out = file.run->out;
     if (file.output >= 0 || !file.failure.empty())
         return;
     file.output = make_new_file(file);
@@ -348,22 +354,38 @@ void first_change(const token_change &) {
         int error = errno;
         file.failure = "cannot make a file in " + shown_name(file.where->shown.c_str()) + ": " +
                        std::strerror(error);
-        fail_output(error);
+        fail_output(out, error);
         return;
     }
-    if (!copy_start(file.input, file.output, output_discarded())) {
+    if (!copy_start(file, output_discarded(out))) {
         int error = errno;
         file.failure = cannot_write(error);
-        fail_output(error);
+        fail_output(out, error);
         return;
     }
-    redirect_output(file.output, write_starting_write_back);
+    redirect_output(out, file.output, write_starting_write_back, &file);
 }
 
-// Reports "?? NAME: REASON". Returns false, for the caller to return.
+// Writes "?? NAME: REASON" to standard error. Returns false, for the caller to return.
 bool fail(const char *name, const std::string &reason) {
-    report_error((std::string(name) + ": " + reason).c_str());
+    std::string line = "?? " + std::string(name) + ": " + reason + "\n";
+    for (std::size_t done = 0; done < line.size();) {
+        ssize_t put = write(STDERR_FILENO, line.data() + done, line.size() - done);
+        if (put < 0 && try_again(STDERR_FILENO, POLLOUT))
+            continue;
+        if (put < 0)
+            break;
+        done += static_cast<std::size_t>(put);
+    }
     return false;
+}
+
+// A run of a file's, whose warnings go to standard error, with nothing written until it says.
+std::unique_ptr<orvane_run> file_run(const orvane_options &options, const range_table *table) {
+    auto run = std::make_unique<orvane_run>(options, table);
+    set_error_destination(run->out, STDERR_FILENO);
+    start_output(run->out, -1);
+    return run;
 }
 
 // What ended the filtering of an input early, said of its file.
@@ -478,7 +500,8 @@ void remove_temporary() {
 // the moment it would be replaced, fails: its content then is neither the old nor a whole new
 // one; one whose name leads to another file by the end (an editor saved it) fails too, so that
 // the save is not lost. The name goes into every message escaped, once.
-bool filter_file_in_place(const char *given, const input_mode &mode, read_function reader) {
+bool filter_file_in_place(const char *given, const orvane_options &options,
+                          const range_table *table, read_function reader) {
     std::string shown = shown_name(given);
     const char *name = shown.c_str();
     location where;
@@ -489,7 +512,6 @@ bool filter_file_in_place(const char *given, const input_mode &mode, read_functi
     struct done_with_file {
         ~done_with_file() {
             remove_temporary();
-            current = nullptr;
             name_in_progress = nullptr;
         }
     } cleanup;
@@ -510,18 +532,17 @@ bool filter_file_in_place(const char *given, const input_mode &mode, read_functi
     in_place_file file;
     file.where = &where;
     file.input = input.number;
-    current = &file;
-    start_output(-1);
-    text_input text;
-    text.name = name;
-    text.on_change = first_change;
-    input_end end = filter_input(input.number, mode, text, reader);
-    finish_output();
+    std::unique_ptr<orvane_run> run = file_run(options, table);
+    file.run = run.get();
+    run->listeners = run_listeners{&file, nullptr, first_change};
+    start_input(*run, name);
+    input_end end = filter_descriptor(*run, input.number, reader);
+    finish_output(run->out);
     descriptor output{file.output};
     if (!file.failure.empty())
         return fail(name, file.failure);
-    if (end.how == input_end::complete && output_error() != 0)
-        end = {input_end::write_error, output_error()};
+    if (end.how == input_end::complete && output_error(run->out) != 0)
+        end = {input_end::write_error, output_error(run->out)};
     if (end.how != input_end::complete)
         return fail(name, reason(end));
     if (file.output < 0)
@@ -543,27 +564,30 @@ bool filter_file_in_place(const char *given, const input_mode &mode, read_functi
 
 // A signal ends the run: the file being filtered is left as it was, and the files after it are
 // not touched. One that comes while a file is being renamed into place waits until it is.
-int filter_files_in_place(char *const *names, int count, const input_mode &mode) {
+int filter_files_in_place(char *const *names, int count, const orvane_options &options,
+                          const range_table *table) {
     catch_stop_signals();
     int status = 0;
     for (int i = 0; i < count; ++i)
-        if (!filter_file_in_place(names[i], mode, read))
+        if (!filter_file_in_place(names[i], options, table, read))
             status = 1;
     return status;
 }
 
 namespace {
 
-// The listener of --check: each change is reported beside the warnings.
-void report_change(const token_change &change) {
+// The listener of --check: each change is reported beside the warnings, and counted with them.
+void report_change(void *context, const token_change &change) {
     std::string message(change.old_text);
     message.append(" would be written as ").append(change.new_text);
-    report_warning(change.name, change.line, message.c_str());
+    report_warning(*static_cast<orvane_run *>(context), change.name, change.line, change.offset,
+                   message.c_str());
 }
 
 } // namespace
 
-int check_files(char *const *names, int count, const input_mode &mode) {
+int check_files(char *const *names, int count, const orvane_options &options,
+                const range_table *table) {
     static char standard_input[] = "-";
     static char *const only_standard_input[] = {standard_input};
     if (count == 0) {
@@ -571,6 +595,7 @@ int check_files(char *const *names, int count, const input_mode &mode) {
         count = 1;
     }
     int status = 0;
+    std::uint64_t warnings = 0;
     for (int i = 0; i < count; ++i) {
         bool is_standard_input = std::strcmp(names[i], "-") == 0;
         std::string shown = shown_name(names[i]);
@@ -581,17 +606,46 @@ int check_files(char *const *names, int count, const input_mode &mode) {
             status = 1;
             continue;
         }
-        start_output(-1);
-        text_input text;
-        text.name = name;
-        text.on_change = report_change;
+        std::unique_ptr<orvane_run> run = file_run(options, table);
+        run->listeners = run_listeners{run.get(), nullptr, report_change};
+        start_input(*run, name);
         input_end end =
-            filter_input(is_standard_input ? STDIN_FILENO : input.number, mode, text, read);
-        finish_output();
+            filter_descriptor(*run, is_standard_input ? STDIN_FILENO : input.number, read);
+        finish_output(run->out);
+        warnings += run->warnings;
         if (end.how != input_end::complete) {
             fail(name, reason(end));
             status = 1;
         }
     }
-    return status != 0 || warning_count() != 0 ? 1 : 0;
+    return status != 0 || warnings != 0 ? 1 : 0;
+}
+
+// The buffer is the run's own: each read goes straight into its room. On a read error the
+// unfinished line is dropped, so that what was written is a prefix of what the whole input
+// would have given.
+input_end filter_descriptor(orvane_run &run, int descriptor, read_function reader) {
+    struct stat status {};
+    bool may_wait = fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode);
+    for (;;) {
+        std::size_t space = 0;
+        char *room = input_room(run, space);
+        if (room == nullptr)
+            return {input_end::out_of_memory, ENOMEM};
+        ssize_t got = reader(descriptor, room, space);
+        if (got < 0) {
+            if (try_again(descriptor, POLLIN))
+                continue;
+            return {input_end::read_error, errno};
+        }
+        if (got == 0)
+            break;
+        input_added(run, static_cast<std::size_t>(got), may_wait);
+        if (output_error(run.out) != 0)
+            return {input_end::write_error, output_error(run.out)};
+    }
+    finish_input(run);
+    if (output_error(run.out) != 0)
+        return {input_end::write_error, output_error(run.out)};
+    return {input_end::complete, 0};
 }

@@ -6,6 +6,7 @@
 #include "diagnostics.h"
 #include "isbn.h"
 #include "output.h"
+#include "run.h"
 #include "scan.h"
 
 #include <algorithm>
@@ -17,9 +18,9 @@ namespace {
 
 constexpr std::string_view URL_MARK = "://";
 
-// The warning about a wrong check digit quotes the hyphen-free text: "invalid ISBN-10 value
-// [...]" or the same for 13.
-void warn_invalid(const char *name, std::int64_t line, const char *hyphen_free,
+// The warning about a wrong check digit of the token in the block quotes the hyphen-free text:
+// "invalid ISBN-10 value [...]" or the same for 13.
+void warn_invalid(text_block &block, const char *token, const char *hyphen_free,
                   std::size_t length) {
     char message[100] = "invalid ISBN-10 value [";
     constexpr std::size_t opening = sizeof "invalid ISBN-10 value [" - 1;
@@ -27,12 +28,13 @@ void warn_invalid(const char *name, std::int64_t line, const char *hyphen_free,
         message[sizeof "invalid ISBN-1" - 1] = '3';
     std::memcpy(message + opening, hyphen_free, length);
     std::memcpy(message + opening + length, "]", 2);
-    report_warning(name, line, message);
+    report_warning(*block.run, block_name(block), block_line(block, token),
+                   block_offset(block, token), message);
 }
 
-// Who is told of the tokens of a block written otherwise than they came, or nullptr.
-change_listener listener_of(const text_block &block) {
-    return block.input != nullptr ? block.input->on_change : nullptr;
+// Whether someone is told of the tokens written otherwise than they came.
+bool listened(const text_block &block) {
+    return block.run->listeners.change != nullptr;
 }
 
 // Whether the writing rule inserts a hyphen after a 978 or 979 prefix.
@@ -43,14 +45,25 @@ bool needs_prefix_hyphen(const char *token, std::size_t length) {
 }
 
 // Tells the listener of a token written as text instead of as it came, where that is not the
-// same. Called only while someone listens.
+// same, with its place in the input and in the output: the output is the input with each
+// change's text for its token, so the difference of the two places is the growth of the changes
+// before it. Called only while someone listens, for every change.
 void note_change(text_block &state, const char *token, std::size_t length, const char *text,
                  std::size_t text_length) {
     if (text_length == length && std::memcmp(token, text, length) == 0)
         return;
-    listener_of(state)(token_change{block_name(state), block_line(state, token),
-                                    std::string_view(token, length),
-                                    std::string_view(text, text_length)});
+    std::uint64_t offset = block_offset(state, token);
+    std::uint64_t output_offset = NO_OFFSET;
+    if (state.input != nullptr) {
+        output_offset = offset + static_cast<std::uint64_t>(state.input->output_growth);
+        state.input->output_growth +=
+            static_cast<std::int64_t>(text_length) - static_cast<std::int64_t>(length);
+    }
+    orvane_run &run = *state.run;
+    run.listeners.change(run.listeners.context,
+                         token_change{block_name(state), block_line(state, token), offset,
+                                      output_offset, std::string_view(token, length),
+                                      std::string_view(text, text_length)});
 }
 
 // Writes the text that stands for a token, through the one output rule: a 16-byte text that
@@ -62,18 +75,18 @@ void write_token(text_block &state, const char *token, std::size_t length, const
         std::memcpy(form, text, 3);
         form[3] = '-';
         std::memcpy(form + 4, text + 3, 13);
-        std::memcpy(output_room(sizeof form), form, sizeof form);
-        if (listener_of(state) != nullptr)
+        std::memcpy(output_room(state.run->out, sizeof form), form, sizeof form);
+        if (listened(state))
             note_change(state, token, length, form, sizeof form);
         return;
     }
     // A text that differs from the token is a form, short enough for the output's room, which
     // hands nothing over after the copy; a long one is the token itself.
     if (text_length <= ROOM_MAX)
-        std::memcpy(output_room(text_length), text, text_length);
+        std::memcpy(output_room(state.run->out, text_length), text, text_length);
     else
-        write_output(text, text_length);
-    if (listener_of(state) != nullptr)
+        write_output(state.run->out, text, text_length);
+    if (listened(state))
         note_change(state, token, length, text, text_length);
 }
 
@@ -86,9 +99,6 @@ void write_unplaced(text_block &state, const char *token, std::size_t length,
         state.on_unplaced(state, token, std::string_view(characters, count));
     write_token(state, token, length, token, length);
 }
-
-// Whether a valid ISBN-10 is written as its ISBN-13.
-bool ISBN_10_as_13 = false;
 
 // Makes the ISBN-13 of an ISBN-10 in thirteen, a buffer of ISBN_BUFFER_SIZE bytes, zero after
 // it: 978, the first nine characters and the check digit of the thirteen. Returns false, making
@@ -118,18 +128,19 @@ void write_ISBN(text_block &state, const char *token, std::size_t length, const 
     const char *quoted = characters;
     std::size_t quoted_count = count;
     char thirteen[ISBN_BUFFER_SIZE];
-    if (ISBN_10_as_13 && count == 10 && to_ISBN_13(characters, thirteen)) {
+    orvane_run &run = *state.run;
+    if (run.options.isbn13 && count == 10 && to_ISBN_13(characters, thirteen)) {
         characters = thirteen;
         count = 13;
     }
     ISBN_parts parts{};
-    switch (place_ISBN(characters, count, parts)) {
+    switch (place_ISBN(table_of(run), characters, count, parts)) {
     case ISBN_placement::placed: {
         static_assert(ISBN_BUFFER_SIZE <= ROOM_MAX);
         std::size_t form_length = ISBN_form_length(count, parts);
-        char *form = output_room(form_length);
+        char *form = output_room(run.out, form_length);
         format_ISBN(characters, count, parts, form);
-        if (listener_of(state) != nullptr)
+        if (listened(state))
             note_change(state, token, length, form, form_length);
         return;
     }
@@ -140,8 +151,9 @@ void write_ISBN(text_block &state, const char *token, std::size_t length, const 
         break;
     }
     if (count == 13 && ISBN_13_rows(characters) == ISBN_rows::all) {
-        if (find_ISBN_range(characters + 3, ISBN_rows::all) != nullptr)
-            report_ISBN_13_prefix(block_name(state), block_line(state, token), characters, count);
+        if (find_ISBN_range(table_of(run), characters + 3, ISBN_rows::all) != nullptr)
+            report_ISBN_13_prefix(run, block_name(state), block_line(state, token),
+                                  block_offset(state, token), characters, count);
         write_token(state, token, length, token, length);
         return;
     }
@@ -153,9 +165,9 @@ void write_ISBN(text_block &state, const char *token, std::size_t length, const 
     std::memcpy(text, characters, count);
     text[count] = '\0';
     if (count == 10)
-        hyphenate_ISBN_10(text, scratch, WALK_SIZE);
+        hyphenate_ISBN_10(run, text, scratch, WALK_SIZE);
     else
-        hyphenate_ISBN_13(text, scratch, WALK_SIZE);
+        hyphenate_ISBN_13(run, text, scratch, WALK_SIZE);
     std::size_t text_length = std::strlen(text);
     if (text_length == count)
         write_unplaced(state, token, length, quoted, quoted_count);
@@ -180,7 +192,7 @@ void process_token(text_block &state, const char *token, std::size_t length, con
         return;
     }
     if (candidate)
-        warn_invalid(block_name(state), block_line(state, token), characters, count);
+        warn_invalid(state, token, characters, count);
     write_token(state, token, length, token, length);
 }
 
@@ -281,7 +293,8 @@ void filter_span(text_block &state, const char *p, const char *end, const char *
 // Called before a token that changes, and before a warning, which must follow the same text as
 // in a line-by-line filter.
 void copy_block_to(text_block &block, const char *position) {
-    write_output_span(block.unwritten, static_cast<std::size_t>(position - block.unwritten));
+    write_output_span(block.run->out, block.unwritten,
+                      static_cast<std::size_t>(position - block.unwritten));
     block.unwritten = position;
 }
 
@@ -315,46 +328,46 @@ void filter_block_part(text_block &block, const char *begin, const char *end,
     block.on_unplaced = nullptr;
 }
 
-bool check_candidate(const char *hyphen_free, std::size_t length, const char *name,
-                     std::int64_t line) {
-    if (check_ISBN(hyphen_free, length))
-        return true;
-    warn_invalid(name, line, hyphen_free, length);
-    return false;
-}
-
 // The plain path for one argument: the "://" test looks at the whole text first.
-void filter_text(const char *text, std::size_t length) {
+void filter_text(orvane_run &run, const char *text, std::size_t length) {
     if (std::string_view(text, length).find(URL_MARK) != std::string_view::npos) {
-        write_output(text, length);
+        write_output(run.out, text, length);
         return;
     }
-    text_block block = open_block(nullptr, text, text + length);
+    text_block block = open_block(run, nullptr, text, text + length);
     filter_span(block, text, text + length);
     copy_block_to(block, text + length);
 }
 
-void filter_text(const char *text) {
-    filter_text(text, std::strlen(text));
+void filter_text(orvane_run &run, const char *text) {
+    filter_text(run, text, std::strlen(text));
 }
 
 void start_text_input(text_input &input) {
     input.line = 1;
 }
 
-text_block open_block(text_input *input, const char *begin, const char *end) {
-    return text_block{input,   begin, end,   begin, begin, input != nullptr ? input->line : 0,
+text_block open_block(orvane_run &run, text_input *input, const char *begin, const char *end) {
+    return text_block{&run,    input, begin, end,  begin, begin, input != nullptr ? input->line : 0,
                       nullptr, begin, begin, false};
 }
 
 void close_block(text_block &block) {
     copy_block_to(block, block.end);
-    if (block.input != nullptr)
+    if (block.input != nullptr) {
         block.input->line = block_line(block, block.end);
+        block.input->offset += static_cast<std::uint64_t>(block.end - block.begin);
+    }
 }
 
 const char *block_name(const text_block &block) {
     return block.input != nullptr ? block.input->name : "-";
+}
+
+std::uint64_t block_offset(const text_block &block, const char *position) {
+    return block.input != nullptr
+               ? block.input->offset + static_cast<std::uint64_t>(position - block.begin)
+               : NO_OFFSET;
 }
 
 std::int64_t block_line(text_block &block, const char *position) {
@@ -369,11 +382,7 @@ std::int64_t block_line(text_block &block, const char *position) {
 // passed over in one scan; no token can cross a newline.
 void filter_lines(text_input &input, const char *text, std::size_t length) {
     const char *end = text + length;
-    text_block block = open_block(&input, text, end);
+    text_block block = open_block(*input.run, &input, text, end);
     filter_span(block, text, end, text, end);
     close_block(block);
-}
-
-void write_ISBN_10_as_13(bool on) {
-    ISBN_10_as_13 = on;
 }

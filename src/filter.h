@@ -10,37 +10,39 @@
 // bytes.
 constexpr std::size_t TOKEN_MAX = 4095;
 
-// A token written otherwise than it came: the input's name, the token's line, its text in the
-// input and the text written for it.
+struct orvane_run;
+
+// A token written otherwise than it came: the input's name, the token's line, its offset in the
+// input and the offset of its new text in the output (NO_OFFSET for a lone argument's), its text
+// in the input and the text written for it.
 struct token_change {
     const char *name;
     std::int64_t line;
+    std::uint64_t offset;
+    std::uint64_t output_offset;
     std::string_view old_text;
     std::string_view new_text;
 };
 
-// Who is told of each token written otherwise than it came. It is called right after the new
-// text has been given to the output and before anything else is, so that all the output handed
-// over until then is the input as it came.
-using change_listener = void (*)(const token_change &change);
-
-// An input as the filters see it: the name its warnings give ("-" for standard input and
-// arguments), the line where its next block starts, whom to tell of each token written otherwise
-// than it came (nullptr: no one), and what the mode that reads it carries from one block to the
-// next (a parser's state, say).
+// An input as the filters see it: the run it belongs to, the name its warnings give ("-" for
+// standard input and arguments), the line and offset where its next block starts, how much
+// longer the output is than the input so far, and what the mode that reads it carries from one
+// block to the next (a parser's state, say).
 struct text_input {
+    orvane_run *run = nullptr;
     const char *name = "-";
     std::int64_t line = 1;
-    change_listener on_change = nullptr;
+    std::uint64_t offset = 0;
+    std::int64_t output_growth = 0;
     std::any mode_state;
 };
 
-// Filters one argument of length bytes (NUL bytes included). A text that contains "://" is
-// written unchanged. Warnings name "-" and quote line 0.
-void filter_text(const char *text, std::size_t length);
+// Filters one argument of length bytes (NUL bytes included) in the run. A text that contains
+// "://" is written unchanged. Warnings name "-" and quote line 0.
+void filter_text(orvane_run &run, const char *text, std::size_t length);
 
 // Filters a NUL-terminated text.
-void filter_text(const char *text);
+void filter_text(orvane_run &run, const char *text);
 
 // Starts an input: the next block's first line is line 1.
 void start_text_input(text_input &input);
@@ -49,11 +51,6 @@ void start_text_input(text_input &input);
 // the input) exactly as filter_text would filter each line in turn, with warnings that quote
 // each line's number in the input.
 void filter_lines(text_input &input, const char *text, std::size_t length);
-
-// With on, every valid ISBN-10 that the table places is written as its ISBN-13, hyphenated (978,
-// its first nine characters and a new check digit); one with an X among the nine, or that no
-// range places, is written as without it.
-void write_ISBN_10_as_13(bool on);
 
 // The door for a reader of another syntax: a block of whole lines of an input,
 // copied to the output as it is but for the stretches the reader hands to the filter. The filter
@@ -68,7 +65,8 @@ using unplaced_listener = void (*)(text_block &block, const char *token,
                                    std::string_view characters);
 
 struct text_block {
-    text_input *input; // the input's name, listener and line; null for a lone argument
+    orvane_run *run;   // the run: its options, table, output and listeners
+    text_input *input; // the input's name, line and offset; null for a lone argument
     const char *begin; // the block's whole lines
     const char *end;
     const char *unwritten;         // the first byte not yet handed to the output
@@ -83,14 +81,17 @@ struct text_block {
 };
 
 // Opens the block [begin, end) of input, at the line where its last block ended; with a null
-// input, a lone argument, whose warnings name "-" and quote line 0.
-text_block open_block(text_input *input, const char *begin, const char *end);
+// input, a lone argument of the run, whose warnings name "-" and quote line 0.
+text_block open_block(orvane_run &run, text_input *input, const char *begin, const char *end);
 
 // The name that the block's warnings give: its input's, or "-" for a lone argument.
 const char *block_name(const text_block &block);
 
 // The line of position, at or after where the last count stopped.
 std::int64_t block_line(text_block &block, const char *position);
+
+// The offset of position in the input, or NO_OFFSET in a lone argument.
+std::uint64_t block_offset(const text_block &block, const char *position);
 
 // Hands the output the block as it is, up to position.
 void copy_block_to(text_block &block, const char *position);
@@ -104,9 +105,3 @@ void filter_block_part(text_block &block, const char *begin, const char *end,
 
 // Hands the output the rest of the block; the input's next block starts at the line after it.
 void close_block(text_block &block);
-
-// Candidate check of a token's hyphen-free text of 10 or 13 characters, at the start of a
-// buffer of ISBN_BUFFER_SIZE bytes: tests its check digit and reports a wrong one as a warning
-// on line of the input named name.
-bool check_candidate(const char *hyphen_free, std::size_t length, const char *name,
-                     std::int64_t line);

@@ -1,10 +1,9 @@
-// Input in blocks of whole lines, handed to the filter of the chosen mode.
+// Input in blocks of whole lines, handed to the filter of the run's mode.
 #pragma once
 
-#include "filter.h"
+#include "run.h"
 
 #include <cstddef>
-#include <sys/types.h>
 
 // Input is read in blocks of this size; the buffer grows only for a longer line. Against 128 KiB,
 // blocks of 256 KiB took 0.92 to 0.93 times as long on 100 MB of prose written to a file, and
@@ -17,43 +16,25 @@
 #define ORVANE_BLOCK_SIZE (256 * 1024)
 #endif
 
-// A mode of filtering an input: what starts it (the line count, and the mode's own state, which
-// the input carries), the filter of each block of whole lines, whose last line lacks its newline
-// only at the end of the input, and what ends an input that was read to its end (a warning about
-// an entry left open).
-struct input_mode {
-    void (*start)(text_input &input);
-    void (*filter)(text_input &input, const char *text, std::size_t length);
-    void (*finish)(text_input &input);
-};
-
 // The mode of the default filter, or of BibTeX mode.
 const input_mode &filter_mode(bool bibtex);
-
-// The system call that reads input; tests put a reader of their own in its place.
-using read_function = ssize_t (*)(int descriptor, void *buffer, std::size_t count);
 
 // What a line that memory cannot hold is called, in every message.
 constexpr const char *OUT_OF_MEMORY_FOR_A_LINE = "Out of memory for an input line";
 
-// How the filtering of an input ended, and the error number of a failure.
-struct input_end {
-    enum { complete, read_error, write_error, out_of_memory } how;
-    int error;
-};
+// Starts the run's input, which its warnings name name (as messages show it, "-" for standard
+// input): line 1, offset 0, the mode's own state, nothing held.
+void start_input(orvane_run &run, const char *name);
 
-// Reads descriptor to its end and hands every whole line to the mode's filter, in blocks. A
-// descriptor that is not ready (non-blocking) is waited for, and before any read that may wait
-// everything filtered so far goes out. On a read error the unfinished line is dropped, so that
-// what was written is a prefix of what the whole input would have given; a write error ends the
-// reading too.
-input_end filter_input(int descriptor, const input_mode &mode, text_input &input,
-                       read_function reader);
+// Room for the next bytes of the input, after those held: space bytes at the place returned. A
+// line that fills the buffer makes it grow, so a line is never cut however long it is. Returns
+// nullptr where memory runs out for a line: the input cannot go on.
+char *input_room(orvane_run &run, std::size_t &space);
 
-// Filters standard input to standard output, after refusing standard input that is the output
-// file. A failure is fatal, with its message.
-void filter_standard_input(const input_mode &mode);
+// Takes count bytes put at the room: every whole line held goes to the mode's filter, in one
+// block, and the output is released as release_input() says; the unfinished line waits for the
+// next bytes. Where a write fails, output_error() says so and nothing more is written.
+void input_added(orvane_run &run, std::size_t count, bool next_read_may_wait);
 
-// Refuses, as a fatal error, standard input and standard output that are one regular file
-// which the output would be read again from, or that the shell emptied for the output.
-void refuse_input_that_is_output();
+// Ends the input: the unfinished line is filtered, and the mode ends what it left open.
+void finish_input(orvane_run &run);

@@ -4,6 +4,7 @@
 
 #include "characters.h"
 #include "diagnostics.h"
+#include "run.h"
 
 #include <cstdio>
 #include <cstring>
@@ -61,15 +62,16 @@ bool find_candidate(const char *from, std::size_t n, const char *&first, const c
     }
 }
 
-// Warns about an ISBN-13 whose prefix is neither 978 nor 979, quoting its ISBN characters.
-void warn_about_prefix(const char *first, const char *last) {
+// Warns about an ISBN-13 whose prefix is neither 978 nor 979, quoting its ISBN characters, on
+// the run's line.
+void warn_about_prefix(orvane_run &run, const char *first, const char *last) {
     char characters[EXTRACT_MAX + 1];
     std::size_t n = 0;
     for (const char *p = first; p <= last && n < EXTRACT_MAX; ++p)
         if (is_ISBN_character(*p))
             characters[n++] = *p;
     characters[n] = '\0';
-    report_ISBN_13_prefix("-", line_number, characters, n);
+    report_ISBN_13_prefix(run, "-", run.line, NO_OFFSET, characters, n);
 }
 
 // Builds the hyphenated form of the candidate [first, last] into form: the prefix and a hyphen
@@ -79,10 +81,11 @@ void warn_about_prefix(const char *first, const char *last) {
 // fails: no row, or a form that does not come out exactly kind.before_check long with every
 // character of the candidate used. Characters are taken from [first, last] only; the byte after
 // last is read to see that the candidate ends there.
-std::size_t place_hyphens(const ISBN_kind &kind, const char *first, const char *last, char *form) {
+std::size_t place_hyphens(orvane_run &run, const ISBN_kind &kind, const char *first,
+                          const char *last, char *form) {
     // An ISBN-10 is placed among the 978 groups.
     ISBN_rows rows = kind.prefix_step ? ISBN_13_rows(first) : ISBN_rows::prefix_978;
-    const ISBN_range_row *row = find_ISBN_range(first + kind.key_offset, rows);
+    const ISBN_range_row *row = find_ISBN_range(table_of(run), first + kind.key_offset, rows);
     if (row == nullptr)
         return 0;
     std::size_t k = 0;
@@ -93,7 +96,7 @@ std::size_t place_hyphens(const ISBN_kind &kind, const char *first, const char *
         k = 4;
         r += 3;
     } else if (kind.prefix_step) {
-        warn_about_prefix(first, last);
+        warn_about_prefix(run, first, last);
         // The walk goes on: with the built-in rows the form comes out one hyphen short and
         // fails, but a row that a caller put in the table may still complete it.
     }
@@ -137,7 +140,8 @@ bool append(char *output, std::size_t &length, std::size_t limit, const char *by
 // The shared body of the two hyphenation routines: each candidate of the text is replaced by
 // its form, or its first byte is passed on and the search goes on after it; output collects the
 // result, and text is rewritten only when the whole result stays shorter than limit.
-void hyphenate(const ISBN_kind &kind, char *text, char *output, std::size_t limit) {
+void hyphenate(orvane_run &run, const ISBN_kind &kind, char *text, char *output,
+               std::size_t limit) {
     std::size_t length = 0;
     const char *mark = text;
     char form[20];
@@ -146,7 +150,7 @@ void hyphenate(const ISBN_kind &kind, char *text, char *output, std::size_t limi
     while (*mark != '\0' && find_candidate(mark, kind.length, first, last)) {
         if (!append(output, length, limit, mark, static_cast<std::size_t>(first - mark)))
             return;
-        std::size_t form_length = place_hyphens(kind, first, last, form);
+        std::size_t form_length = place_hyphens(run, kind, first, last, form);
         bool placed = form_length != 0;
         if (!append(output, length, limit, placed ? form : first, placed ? form_length : 1))
             return;
@@ -160,19 +164,17 @@ void hyphenate(const ISBN_kind &kind, char *text, char *output, std::size_t limi
 
 } // namespace
 
-void report_ISBN_13_prefix(const char *name, std::int64_t line, const char *characters,
-                           std::size_t count) {
+void report_ISBN_13_prefix(orvane_run &run, const char *name, std::int64_t line,
+                           std::uint64_t offset, const char *characters, std::size_t count) {
     char message[100];
     std::snprintf(message, sizeof message, "ISBN-13 must begin with either 978 or 979: ``%.*s''",
                   static_cast<int>(count), characters);
-    report_warning(name, line, message);
+    report_warning(run, name, line, offset, message);
 }
 
-ISBN_row_span ISBN_rows_of(ISBN_rows rows) {
-    std::size_t used = 0;
-    while (used < ISBN_RANGE_MAX && ISBN_range[used].begin != nullptr)
-        ++used;
-    std::size_t boundary = ISBN_range_979_first_row < used ? ISBN_range_979_first_row : used;
+ISBN_row_span ISBN_rows_of(const range_table &table, ISBN_rows rows) {
+    std::size_t used = table.rows.size();
+    std::size_t boundary = table.first_979_row < used ? table.first_979_row : used;
     return {rows == ISBN_rows::prefix_979 ? boundary : 0,
             rows == ISBN_rows::prefix_978 ? boundary : used};
 }
@@ -193,10 +195,10 @@ int compare_ISBN_range(const char *begin, const char *candidate, const char *end
 }
 
 // Rows whose begin starts with a hyphen are passed over; the first covering row wins.
-const ISBN_range_row *walk_ISBN_range(const char *key, ISBN_rows rows) {
-    ISBN_row_span span = ISBN_rows_of(rows);
+const ISBN_range_row *walk_ISBN_range(const range_table &table, const char *key, ISBN_rows rows) {
+    ISBN_row_span span = ISBN_rows_of(table, rows);
     for (std::size_t i = span.first; i < span.last; ++i) {
-        const ISBN_range_row &row = ISBN_range[i];
+        const ISBN_range_row &row = table.rows[i];
         if (row.begin[0] != '-' && compare_ISBN_range(row.begin, key, row.end) == 0)
             return &row;
     }
@@ -204,11 +206,11 @@ const ISBN_range_row *walk_ISBN_range(const char *key, ISBN_rows rows) {
 }
 
 // The key is the candidate itself, looked up among the 978 groups.
-void hyphenate_ISBN_10(char *text, char *output, std::size_t limit) {
-    hyphenate(ISBN_10, text, output, limit);
+void hyphenate_ISBN_10(orvane_run &run, char *text, char *output, std::size_t limit) {
+    hyphenate(run, ISBN_10, text, output, limit);
 }
 
 // The key starts three bytes after the candidate; 978 and 979 choose their own groups.
-void hyphenate_ISBN_13(char *text, char *output, std::size_t limit) {
-    hyphenate(ISBN_13, text, output, limit);
+void hyphenate_ISBN_13(orvane_run &run, char *text, char *output, std::size_t limit) {
+    hyphenate(run, ISBN_13, text, output, limit);
 }

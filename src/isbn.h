@@ -4,6 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct orvane_run;
 
 // One publisher range of a registration group. begin and end are prefixes such as "0-200" and
 // "0-227"; countries annotates the first row of each group and is "" on the others. A row whose
@@ -20,10 +26,36 @@ constexpr std::size_t ISBN_RANGE_MAX = 2560;
 // ISBN-10's title and check digit.
 constexpr std::size_t ISBN_PREFIX_DIGITS_MAX = 8;
 
+// The built-in table's data, generated from the range data file: rows in table order, the
+// groups of 978 and then those of 979, ending at the first row without begin. Rows before
+// ISBN_range_979_first_row belong to the groups of 978. The filter reads them only through the
+// built-in table value (below), made from them once.
 extern ISBN_range_row ISBN_range[ISBN_RANGE_MAX];
-
-// Rows before this index belong to the groups of prefix 978, the rows from it on to prefix 979.
 extern std::size_t ISBN_range_979_first_row;
+
+// A range table as a value: its rows in table order and the index that finds a key's row. It is
+// made whole and then only read, so runs on any thread may share one, and a new table is made
+// beside the old one, which a failure leaves as it was. The rows' texts belong to whoever made
+// the rows, or, for a table made from an export, to the table itself.
+struct range_index;
+struct range_index_deleter {
+    void operator()(range_index *index) const;
+};
+struct range_table {
+    std::vector<ISBN_range_row> rows; // the rows in use
+    std::size_t first_979_row = 0;    // rows from here on belong to the groups of 979
+    std::unique_ptr<range_index, range_index_deleter> index; // nullptr: lookups take the walk
+    std::deque<std::string> texts;                           // the texts of an export's rows
+};
+
+// Makes table of the rows before the first row without begin (at most capacity), the rows from
+// first_979_row on being those of 979. The texts stay the caller's. Returns false where memory
+// ran out; the table is then empty.
+bool make_ISBN_table(range_table &table, const ISBN_range_row *rows, std::size_t capacity,
+                     std::size_t first_979_row);
+
+// The table of the built-in ranges, made on first use and shared by every run.
+const range_table &built_in_ISBN_table();
 
 // Which rows a lookup searches: all of them, or those of one prefix's groups.
 enum class ISBN_rows { all, prefix_978, prefix_979 };
@@ -38,13 +70,12 @@ inline ISBN_rows ISBN_13_rows(const char *characters) {
                                   : ISBN_rows::all;
 }
 
-// The rows [first, last) of a set. The rows in use end at the first row without begin (or at the
-// capacity); those of prefix 979 start at ISBN_range_979_first_row.
+// The rows [first, last) of a set, in the table's rows.
 struct ISBN_row_span {
     std::size_t first;
     std::size_t last;
 };
-ISBN_row_span ISBN_rows_of(ISBN_rows rows);
+ISBN_row_span ISBN_rows_of(const range_table &table, ISBN_rows rows);
 
 // Returns -1, 0 or +1 as the candidate's leading ISBN characters, taken to the width of the
 // range's prefix, lie below, inside or above the range from begin to end.
@@ -52,10 +83,10 @@ int compare_ISBN_range(const char *begin, const char *candidate, const char *end
 
 // Returns the first row of the set that covers key, or nullptr. Fast, and always the same row
 // as walk_ISBN_range.
-const ISBN_range_row *find_ISBN_range(const char *key, ISBN_rows rows);
+const ISBN_range_row *find_ISBN_range(const range_table &table, const char *key, ISBN_rows rows);
 
 // The same lookup as a plain walk over the rows in table order.
-const ISBN_range_row *walk_ISBN_range(const char *key, ISBN_rows rows);
+const ISBN_range_row *walk_ISBN_range(const range_table &table, const char *key, ISBN_rows rows);
 
 // Where the hyphens of a lone candidate go: the lengths of its 978/979 prefix (0 for an
 // ISBN-10), group and publisher parts.
@@ -72,7 +103,8 @@ enum class ISBN_placement { placed, not_placed, ask_the_walk };
 // placed by any row, or ask_the_walk where only the text walk of hyphenate_ISBN_10/13 can say (a
 // prefix other than 978 and 979, a table the index cannot represent, a row whose begin text is not
 // GROUP-PUBLISHER). Where it answers, it is what the text walk makes of the same candidate.
-ISBN_placement place_ISBN(const char *characters, std::size_t count, ISBN_parts &parts);
+ISBN_placement place_ISBN(const range_table &table, const char *characters, std::size_t count,
+                          ISBN_parts &parts);
 
 // The length of the form of a placed candidate: its characters and 3 or 4 hyphens.
 constexpr std::size_t ISBN_form_length(std::size_t count, const ISBN_parts &parts) {
@@ -109,35 +141,20 @@ inline void format_ISBN(const char *characters, std::size_t count, const ISBN_pa
 }
 
 // Warns on line of the input named name about a 13-character number whose prefix is neither 978
-// nor 979, quoting its count ISBN characters.
-void report_ISBN_13_prefix(const char *name, std::int64_t line, const char *characters,
-                           std::size_t count);
+// nor 979, quoting its count ISBN characters; offset is the number's place in the input.
+void report_ISBN_13_prefix(orvane_run &run, const char *name, std::int64_t line,
+                           std::uint64_t offset, const char *characters, std::size_t count);
 
-// Must be called after anything writes to ISBN_range, so that find_ISBN_range sees the change.
-void ISBN_range_changed();
-
-// Rewrites text in place, hyphenating every ISBN-10 (or ISBN-13) in it that the table places.
-// text and output must each hold limit bytes; if the result would not stay shorter than limit,
-// text is left as it was.
-void hyphenate_ISBN_10(char *text, char *output, std::size_t limit);
-void hyphenate_ISBN_13(char *text, char *output, std::size_t limit);
+// Rewrites text in place, hyphenating every ISBN-10 (or ISBN-13) in it that the run's table
+// places; a prefix other than 978 and 979 is warned about on the run's line. text and output
+// must each hold limit bytes; if the result would not stay shorter than limit, text is left as
+// it was.
+void hyphenate_ISBN_10(orvane_run &run, char *text, char *output, std::size_t limit);
+void hyphenate_ISBN_13(orvane_run &run, char *text, char *output, std::size_t limit);
 
 struct range_message;
 
-// Replaces the table by the groups of an agency range export (see range_message.h), in table
-// order, annotated as the built-in table is but for the country codes ("??").
-void ISBN_load_range_message(const range_message &message);
-
-// Puts back the rows the table had before the first export was loaded (the built-in ranges),
-// and releases the loaded texts; without a load it changes nothing.
-void ISBN_restore_table();
-
-// Moves every text of the table to the heap and validates each row, reporting and blanking
-// malformed prefixes and non-increasing ranges on standard error.
-void ISBN_initialize();
-
-// Writes the whole table to standard error, one row a line, each group under its annotation.
-void do_print_ISBN_table();
-
-// Releases the heap copies that ISBN_initialize made and empties the table.
-void ISBN_free_table();
+// Makes table of the groups of an agency range export (see range_message.h), in table order,
+// annotated as the built-in table is but for the country codes ("??"). Returns false where
+// memory ran out; the table is then empty, and nothing else changed.
+bool make_ISBN_table(range_table &table, const range_message &message);

@@ -6,8 +6,8 @@
 // every digit), the keys a row covers form one interval. The rows of each prefix are disjoint,
 // and every 978 row comes before every 979 row, so the walk's first covering row is the only
 // covering row of the 978 set, else of the 979 set: the index keeps one sorted table of
-// intervals per prefix. It is built from the table on the first lookup after a change; a table
-// whose rows overlap within a prefix, or that it cannot represent, takes the walk instead.
+// intervals per prefix. It is built with the table, which is never changed after; a table whose
+// rows overlap within a prefix, or that it cannot represent, takes the walk instead.
 
 #include "characters.h"
 #include "isbn.h"
@@ -18,6 +18,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -61,12 +62,6 @@ struct prefix_table {
     std::array<std::uint16_t, BUCKETS + 1> first;
 };
 
-enum class index_state { stale, ready, unusable };
-
-index_state state = index_state::stale;
-prefix_table table_978;
-prefix_table table_979;
-
 // Reads the digits of one prefix text as ISBN characters, the way the range comparison
 // extracts them. Returns false for texts the index cannot represent.
 bool prefix_digits(const char *text, std::uint32_t &value, int &width) {
@@ -108,14 +103,14 @@ bool row_interval_of(const ISBN_range_row &row, row_interval &interval) {
 
 // Builds the table of one prefix's rows; false when a row cannot be represented or two rows
 // overlap. Rows whose begin starts with a hyphen take no part, as in the walk, nor do empty ones.
-bool build_table(prefix_table &table, ISBN_rows rows) {
-    ISBN_row_span span = ISBN_rows_of(rows);
+bool build_table(prefix_table &table, const range_table &rows_of, ISBN_rows rows) {
+    ISBN_row_span span = ISBN_rows_of(rows_of, rows);
     table.count = 0;
     for (std::size_t i = span.first; i < span.last; ++i) {
         row_interval interval{};
-        if (ISBN_range[i].begin[0] == '-')
+        if (rows_of.rows[i].begin[0] == '-')
             continue;
-        if (!row_interval_of(ISBN_range[i], interval))
+        if (!row_interval_of(rows_of.rows[i], interval))
             return false;
         if (interval.low == interval.high)
             continue;
@@ -138,14 +133,6 @@ bool build_table(prefix_table &table, ISBN_rows rows) {
         table.first[b] = static_cast<std::uint16_t>(k);
     }
     return true;
-}
-
-// Builds both tables from the range table as it is now, or marks the index unusable, so that
-// lookups take the walk.
-void build_index() {
-    bool built = build_table(table_978, ISBN_rows::prefix_978) &&
-                 build_table(table_979, ISBN_rows::prefix_979);
-    state = built ? index_state::ready : index_state::unusable;
 }
 
 // The interval of the table that holds value, or nullptr: the first interval that ends after
@@ -171,47 +158,97 @@ bool key_value(const char *key, std::uint32_t &value) {
 
 } // namespace
 
-// The index is rebuilt on the next lookup.
-void ISBN_range_changed() {
-    state = index_state::stale;
+// The two tables of intervals, of 978 and of 979.
+struct range_index {
+    prefix_table of_978;
+    prefix_table of_979;
+};
+
+void range_index_deleter::operator()(range_index *index) const {
+    delete index;
+}
+
+namespace {
+
+// The index of a table's rows, or nullptr where it cannot represent them or memory ran out: the
+// lookups then take the walk, which needs nothing more.
+range_index *build_index(const range_table &table) {
+    auto *index = new (std::nothrow) range_index;
+    if (index != nullptr && build_table(index->of_978, table, ISBN_rows::prefix_978) &&
+        build_table(index->of_979, table, ISBN_rows::prefix_979))
+        return index;
+    delete index;
+    return nullptr;
 }
 
 // The row of a lookup, or nullptr.
-const ISBN_range_row *row_of(const row_interval *interval) {
-    return interval == nullptr ? nullptr : &ISBN_range[interval->row];
+const ISBN_range_row *row_of(const range_table &table, const row_interval *interval) {
+    return interval == nullptr ? nullptr : &table.rows[static_cast<std::size_t>(interval->row)];
+}
+
+} // namespace
+
+bool make_ISBN_table(range_table &table, const ISBN_range_row *rows, std::size_t capacity,
+                     std::size_t first_979_row) {
+    table = range_table{};
+    std::size_t used = 0;
+    while (used < capacity && rows[used].begin != nullptr)
+        ++used;
+#if __cpp_exceptions
+    try {
+        table.rows.assign(rows, rows + used);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+#else
+    table.rows.assign(rows, rows + used);
+#endif
+    table.first_979_row = first_979_row;
+    table.index.reset(build_index(table));
+    return true;
+}
+
+// Made once, on first use, and never changed after: C++ makes the first use safe on any thread.
+const range_table &built_in_ISBN_table() {
+    static const range_table table = [] {
+        range_table made;
+        make_ISBN_table(made, ISBN_range, ISBN_RANGE_MAX, ISBN_range_979_first_row);
+        return made;
+    }();
+    return table;
 }
 
 // A key with fewer than 8 ISBN characters, which no valid range can place by its first 8, takes
 // the walk like every key of a table the index cannot represent.
-const ISBN_range_row *find_ISBN_range(const char *key, ISBN_rows rows) {
-    if (state == index_state::stale)
-        build_index();
+const ISBN_range_row *find_ISBN_range(const range_table &table, const char *key, ISBN_rows rows) {
     std::uint32_t value = 0;
-    if (state != index_state::ready || !key_value(key, value))
-        return walk_ISBN_range(key, rows);
+    const range_index *index = table.index.get();
+    if (index == nullptr || !key_value(key, value))
+        return walk_ISBN_range(table, key, rows);
     if (rows == ISBN_rows::prefix_979)
-        return row_of(look_up(table_979, value));
-    const row_interval *found = look_up(table_978, value);
-    return found != nullptr || rows == ISBN_rows::prefix_978 ? row_of(found)
-                                                             : row_of(look_up(table_979, value));
+        return row_of(table, look_up(index->of_979, value));
+    const row_interval *found = look_up(index->of_978, value);
+    return found != nullptr || rows == ISBN_rows::prefix_978
+               ? row_of(table, found)
+               : row_of(table, look_up(index->of_979, value));
 }
 
 // The key is the 8 characters after the prefix as one base-11 number, read from a 64-bit word:
 // byte values become 0 to 10 ('x' and 'X' are the only bytes above '9'), then neighbours are
 // combined pairwise three times, most significant first. With at most 8 digits in a row's begin
 // text, the title part is never empty.
-ISBN_placement place_ISBN(const char *characters, std::size_t count, ISBN_parts &parts) {
-    if (state == index_state::stale)
-        build_index();
-    if (state != index_state::ready)
+ISBN_placement place_ISBN(const range_table &ranges, const char *characters, std::size_t count,
+                          ISBN_parts &parts) {
+    const range_index *index = ranges.index.get();
+    if (index == nullptr)
         return ISBN_placement::ask_the_walk;
-    const prefix_table *table = &table_978;
+    const prefix_table *table = &index->of_978;
     parts.prefix = 0;
     if (count == 13) {
         ISBN_rows rows = ISBN_13_rows(characters);
         if (rows == ISBN_rows::all)
             return ISBN_placement::ask_the_walk;
-        table = rows == ISBN_rows::prefix_978 ? &table_978 : &table_979;
+        table = rows == ISBN_rows::prefix_978 ? &index->of_978 : &index->of_979;
         parts.prefix = 3;
     }
     std::uint64_t word = 0;

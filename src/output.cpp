@@ -11,84 +11,40 @@
 
 namespace {
 
-// The fuzz targets build with tiny sizes so that every boundary is crossed.
-#ifndef ORVANE_GATHER_SIZE
-#define ORVANE_GATHER_SIZE (64 * 1024)
-#endif
-#ifndef ORVANE_SPAN_MIN
-#define ORVANE_SPAN_MIN 512
-#endif
-#ifndef ORVANE_PIECES
-#define ORVANE_PIECES 256
-#endif
-
-constexpr std::size_t GATHER_SIZE = ORVANE_GATHER_SIZE;
-constexpr std::size_t SPAN_MIN = ORVANE_SPAN_MIN;
-constexpr int PIECES = ORVANE_PIECES;
-static_assert(SPAN_MIN <= GATHER_SIZE);
-
-// What standard output has been given and not yet written, in order: stretches of the gather
-// buffer, where short writes are copied, and longer stretches of the caller's, which stay where
-// they stand. A short copy costs less than one more piece for the kernel to walk; a long one
-// more than the piece.
-char gathered[GATHER_SIZE + ROOM_MAX]; // room may be written past its end
-std::size_t gathered_length = 0;
-iovec pieces[PIECES];
-int piece_count = 0;
-iovec *open_piece = nullptr; // the last piece, while it ends where the gather buffer does
-bool holds_spans = false;    // a piece refers to bytes that write_output_span did not copy
-
-// Where the pieces go: the standard stream, while standard output is a terminal (and until
-// start_output is called), or the descriptor (none: -1).
-int destination = STDOUT_FILENO;
-write_function write_pieces_out = writev;
-bool interactive = true;
-bool started = false;        // between start_output() and finish_output()
-int failure = 0;             // the error number of the write that failed
-std::uint64_t discarded = 0; // bytes handed over while there was no destination
-
-// Warnings not yet written, when standard error is not a terminal.
-#ifndef ORVANE_WARNINGS_SIZE
-#define ORVANE_WARNINGS_SIZE (16 * 1024)
-#endif
-constexpr std::size_t WARNINGS_SIZE = ORVANE_WARNINGS_SIZE;
-char warnings[WARNINGS_SIZE];
-std::size_t warnings_length = 0;
-
 // Writes the pieces in order, after the warnings gathered so far. On a terminal they go to the
 // line-buffered stream; anywhere else straight to the descriptor, in as few writev calls as they
 // take, where a full non-blocking pipe is waited for instead of ending the run (a stream would
 // set its error flag on EAGAIN and lose track of what it wrote). A failed write is kept in
 // failure, and nothing is written after it.
-void write_pieces(iovec *piece, int count) {
-    flush_warnings();
-    if (failure != 0)
+void write_pieces(output_state &out, iovec *piece, int count) {
+    flush_warnings(out);
+    if (out.failure != 0)
         return;
-    if (destination == -1) {
+    if (out.destination == -1) {
         for (; count != 0; ++piece, --count)
-            discarded += piece->iov_len;
+            out.discarded += piece->iov_len;
         return;
     }
-    if (interactive) {
+    if (out.interactive) {
         for (; count != 0; ++piece, --count) {
 #ifdef __GLIBC__
-            // Safe unlocked: the program has a single thread.
+            // Safe unlocked: a terminal's stream is written by the one run that owns it.
             if (fwrite_unlocked(piece->iov_base, 1, piece->iov_len, stdout) != piece->iov_len) {
 #else
             if (std::fwrite(piece->iov_base, 1, piece->iov_len, stdout) != piece->iov_len) {
 #endif
-                failure = errno != 0 ? errno : EIO;
+                out.failure = errno != 0 ? errno : EIO;
                 return;
             }
         }
         return;
     }
     while (count != 0) {
-        ssize_t written = write_pieces_out(destination, piece, count);
+        ssize_t written = out.writer(out.writer_context, out.destination, piece, count);
         if (written < 0) {
-            if (try_again(destination, POLLOUT))
+            if (try_again(out.destination, POLLOUT))
                 continue;
-            failure = errno;
+            out.failure = errno;
             return;
         }
         // A short write stops inside a piece: the rest of it goes first next time.
@@ -102,176 +58,190 @@ void write_pieces(iovec *piece, int count) {
     }
 }
 
-// Standard error's text, unbuffered, or the embedder's writer of it.
-error_writer write_error_out = nullptr;
-
-void write_error_bytes(const char *text, std::size_t length) {
-    if (write_error_out != nullptr)
-        write_error_out(text, length);
-    else
-        std::fwrite(text, 1, length, stderr);
-}
-
-// Whether standard error is a terminal, where each warning goes out at once.
-bool warnings_at_once() {
-    static const bool terminal = isatty(fileno(stderr)) != 0;
-    return write_error_out == nullptr && terminal;
+// Standard error's text, unbuffered: to the embedder's writer, or in as many writes to the
+// error descriptor as it takes. Where it cannot be written there is nowhere left to say so.
+void write_error_bytes(output_state &out, const char *text, std::size_t length) {
+    if (out.write_error != nullptr) {
+        out.write_error(out.error_context, text, length);
+        return;
+    }
+    while (out.error_descriptor >= 0 && length != 0) {
+        ssize_t written = write(out.error_descriptor, text, length);
+        if (written < 0) {
+            if (try_again(out.error_descriptor, POLLOUT))
+                continue;
+            return;
+        }
+        text += written;
+        length -= static_cast<std::size_t>(written);
+    }
 }
 
 // Appends a stretch of the caller's as a piece; one that continues the last piece joins it.
-void add_span(const char *bytes, std::size_t count) {
-    if (piece_count != 0) {
-        iovec &last = pieces[piece_count - 1];
+void add_span(output_state &out, const char *bytes, std::size_t count) {
+    if (out.piece_count != 0) {
+        iovec &last = out.pieces[out.piece_count - 1];
         if (static_cast<const char *>(last.iov_base) + last.iov_len == bytes) {
             last.iov_len += count;
-            open_piece = nullptr;
+            out.open_piece = nullptr;
             return;
         }
     }
-    if (piece_count == PIECES)
-        hand_over_output();
-    pieces[piece_count++] = iovec{const_cast<char *>(bytes), count};
-    open_piece = nullptr;
+    if (out.piece_count == output_state::PIECES)
+        hand_over_output(out);
+    out.pieces[out.piece_count++] = iovec{const_cast<char *>(bytes), count};
+    out.open_piece = nullptr;
 }
 
 } // namespace
 
-void start_output(int descriptor, write_function writer) {
-    destination = descriptor;
-    write_pieces_out = writer;
-    started = true;
-    failure = 0;
-    discarded = 0;
-    interactive = descriptor == STDOUT_FILENO && isatty(descriptor) != 0;
+ssize_t write_to_descriptor(void *, int descriptor, const iovec *pieces, int count) {
+    return writev(descriptor, pieces, count);
 }
 
-void set_error_writer(error_writer writer) {
-    write_error_out = writer;
+void set_error_destination(output_state &out, int descriptor, error_writer writer, void *context) {
+    out.error_descriptor = descriptor;
+    out.write_error = writer;
+    out.error_context = context;
+    out.warnings_at_once = writer == nullptr && descriptor >= 0 && isatty(descriptor) != 0;
 }
 
-std::uint64_t output_discarded() {
-    return discarded;
+void start_output(output_state &out, int descriptor, write_function writer, void *context) {
+    out.destination = descriptor;
+    out.writer = writer;
+    out.writer_context = context;
+    out.started = true;
+    out.failure = 0;
+    out.discarded = 0;
+    out.interactive = descriptor == STDOUT_FILENO && isatty(descriptor) != 0;
 }
 
-void redirect_output(int descriptor, write_function writer) {
-    destination = descriptor;
-    write_pieces_out = writer;
+std::uint64_t output_discarded(const output_state &out) {
+    return out.discarded;
 }
 
-void fail_output(int error) {
-    failure = error;
+void redirect_output(output_state &out, int descriptor, write_function writer, void *context) {
+    out.destination = descriptor;
+    out.writer = writer;
+    out.writer_context = context;
+}
+
+void fail_output(output_state &out, int error) {
+    out.failure = error;
 }
 
 // A long text goes out at once, before the caller may change it.
-void write_output(const char *bytes, std::size_t count) {
-    if (count >= SPAN_MIN) {
-        add_span(bytes, count);
-        hand_over_output();
+void write_output(output_state &out, const char *bytes, std::size_t count) {
+    if (count >= output_state::SPAN_MIN) {
+        add_span(out, bytes, count);
+        hand_over_output(out);
         return;
     }
-    std::memcpy(output_room(count), bytes, count);
+    std::memcpy(output_room(out, count), bytes, count);
 }
 
-void write_output_span(const char *bytes, std::size_t count) {
-    if (count < SPAN_MIN) {
-        std::memcpy(output_room(count), bytes, count);
+void write_output_span(output_state &out, const char *bytes, std::size_t count) {
+    if (count < output_state::SPAN_MIN) {
+        std::memcpy(output_room(out, count), bytes, count);
         return;
     }
-    add_span(bytes, count);
-    holds_spans = true;
+    add_span(out, bytes, count);
+    out.holds_spans = true;
 }
 
 // Copies go to the end of the gather buffer, which the last piece takes in while it is open.
 // Nothing to copy (an empty stretch between two tokens) takes no piece.
-char *output_room(std::size_t count) {
+char *output_room(output_state &out, std::size_t count) {
     if (count == 0)
-        return gathered + gathered_length;
-    if (count > GATHER_SIZE - gathered_length || (open_piece == nullptr && piece_count == PIECES))
-        hand_over_output();
-    char *room = gathered + gathered_length;
-    gathered_length += count;
-    if (open_piece != nullptr) {
-        open_piece->iov_len += count;
+        return out.gathered + out.gathered_length;
+    if (count > output_state::GATHER_SIZE - out.gathered_length ||
+        (out.open_piece == nullptr && out.piece_count == output_state::PIECES))
+        hand_over_output(out);
+    char *room = out.gathered + out.gathered_length;
+    out.gathered_length += count;
+    if (out.open_piece != nullptr) {
+        out.open_piece->iov_len += count;
     } else {
-        pieces[piece_count] = iovec{room, count};
-        open_piece = &pieces[piece_count++];
+        out.pieces[out.piece_count] = iovec{room, count};
+        out.open_piece = &out.pieces[out.piece_count++];
     }
     return room;
 }
 
-void write_output_byte(char byte) {
-    *output_room(1) = byte;
+void write_output_byte(output_state &out, char byte) {
+    *output_room(out, 1) = byte;
 }
 
 // Pieces that refer to the input block go out before it is used again; a terminal gets
 // everything after each block, as a line-buffered stream would show it. Otherwise copies may
 // wait in the gather buffer until it fills.
-void release_input(bool next_read_may_wait) {
-    if (interactive || next_read_may_wait || holds_spans)
-        hand_over_output();
+void release_input(output_state &out, bool next_read_may_wait) {
+    if (out.interactive || next_read_may_wait || out.holds_spans)
+        hand_over_output(out);
 }
 
 // Kept out of line: inlined into the short paths that may call it (a copy into the gather
 // buffer, a span), it made each of them save and restore six registers, 2% more instructions on
 // dense.
-[[gnu::noinline]] void hand_over_output() {
-    int count = piece_count;
-    piece_count = 0;
-    open_piece = nullptr;
-    gathered_length = 0;
-    holds_spans = false;
-    write_pieces(pieces, count);
+[[gnu::noinline]] void hand_over_output(output_state &out) {
+    int count = out.piece_count;
+    out.piece_count = 0;
+    out.open_piece = nullptr;
+    out.gathered_length = 0;
+    out.holds_spans = false;
+    write_pieces(out, out.pieces, count);
 }
 
-void finish_output() {
-    hand_over_output();
-    if (interactive && failure == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout)))
-        failure = errno != 0 ? errno : EIO;
-    flush_warnings();
-    started = false;
+void finish_output(output_state &out) {
+    hand_over_output(out);
+    if (out.interactive && out.failure == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout)))
+        out.failure = errno != 0 ? errno : EIO;
+    flush_warnings(out);
+    out.started = false;
 }
 
-int output_error() {
-    return failure;
+int output_error(const output_state &out) {
+    return out.failure;
 }
 
 // After a failed write nothing more is said about the text that was lost: a warning then
 // could be about a line that never reached the reader.
-void write_warning_line(const char *line, std::size_t length) {
-    if (!started) {
-        write_error_text(line, length);
+void write_warning_line(output_state &out, const char *line, std::size_t length) {
+    if (!out.started) {
+        write_error_text(out, line, length);
         return;
     }
-    if (failure != 0)
+    if (out.failure != 0)
         return;
-    if (warnings_at_once()) {
-        if (interactive)
-            hand_over_output(); // the screen shows the text before the warning
-        write_error_bytes(line, length);
+    if (out.warnings_at_once) {
+        if (out.interactive)
+            hand_over_output(out); // the screen shows the text before the warning
+        write_error_bytes(out, line, length);
         return;
     }
-    if (length > WARNINGS_SIZE - warnings_length) {
-        flush_warnings();
-        if (length > WARNINGS_SIZE) {
-            write_error_bytes(line, length);
+    if (length > output_state::WARNINGS_SIZE - out.warnings_length) {
+        flush_warnings(out);
+        if (length > output_state::WARNINGS_SIZE) {
+            write_error_bytes(out, line, length);
             return;
         }
     }
-    std::memcpy(warnings + warnings_length, line, length);
-    warnings_length += length;
+    std::memcpy(out.warnings + out.warnings_length, line, length);
+    out.warnings_length += length;
 }
 
-void write_error_text(const char *text, std::size_t length) {
-    flush_warnings();
-    write_error_bytes(text, length);
+void write_error_text(output_state &out, const char *text, std::size_t length) {
+    flush_warnings(out);
+    write_error_bytes(out, text, length);
 }
 
 // Standard error is unbuffered: the gathered lines go out in one write.
-void flush_warnings() {
-    if (warnings_length == 0)
+void flush_warnings(output_state &out) {
+    if (out.warnings_length == 0)
         return;
-    write_error_bytes(warnings, warnings_length);
-    warnings_length = 0;
+    std::size_t length = out.warnings_length;
+    out.warnings_length = 0;
+    write_error_bytes(out, out.warnings, length);
 }
 
 bool try_again(int descriptor, short events) {

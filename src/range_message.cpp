@@ -294,6 +294,26 @@ std::string parse_range_message(const char *text, std::size_t length, const std:
         name, message);
 }
 
+namespace {
+
+// The export in an open file, a piece at a time.
+std::string read_open_file(std::FILE *file, const std::string &name, range_message &message) {
+    std::vector<char> buffer(PIECE_SIZE);
+    return parse_pieces(
+        [&](const char *&piece, std::string &source_fault) {
+            std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
+            piece = buffer.data();
+            if (got == 0 && std::ferror(file)) {
+                source_fault = std::strerror(errno);
+                return -1L;
+            }
+            return static_cast<long>(got);
+        },
+        name, message);
+}
+
+} // namespace
+
 // Read with stdio, not a C++ stream: the streams would bring the C++ locale machinery into the
 // program and its start-up. The file is parsed as it is read, so memory never grows with its
 // size; one larger than RANGE_MESSAGE_MAX (a device without end, say) is refused there, and
@@ -304,23 +324,16 @@ std::string read_range_message(const std::string &path, const std::string &name,
     if (file == nullptr)
         return name + ": " + std::strerror(errno);
     std::string fault;
+#if __cpp_exceptions
     try {
-        std::vector<char> buffer(PIECE_SIZE);
-        fault = parse_pieces(
-            [&](const char *&piece, std::string &source_fault) {
-                std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
-                piece = buffer.data();
-                if (got == 0 && std::ferror(file)) {
-                    source_fault = std::strerror(errno);
-                    return -1L;
-                }
-                return static_cast<long>(got);
-            },
-            name, message);
+        fault = read_open_file(file, name, message);
     } catch (const std::bad_alloc &) {
         message = range_message{};
         fault = name + ": out of memory while reading it";
     }
+#else
+    fault = read_open_file(file, name, message);
+#endif
     std::fclose(file);
     return fault;
 }

@@ -68,8 +68,8 @@ TEST(InPlace, AFileThatFailsMidwayIsLeftAsItWas) {
         path_of_test_file = file.string();
         reads = 0;
         bool done = true;
-        captured_output got =
-            capture([&] { done = filter_file_in_place("refs.txt", TEXT, c.reader); });
+        captured_output got = capture(
+            [&] { done = filter_file_in_place("refs.txt", orvane_options{}, nullptr, c.reader); });
         EXPECT_FALSE(done);
         EXPECT_EQ(got.err, c.error);
         std::string now = contents(file);

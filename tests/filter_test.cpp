@@ -168,6 +168,7 @@ TEST(FilterLines, AgreesWithThePlainFilter) {
         plain_result expected = plain_filter_lines(input);
         captured_output got = capture([&] {
             text_input text;
+            text.run = &test_run();
             start_text_input(text);
             // Cut into blocks at every seed-th newline.
             std::size_t start = 0;

@@ -1,16 +1,16 @@
 // The input loop under reads that come short, are interrupted, would block or fail: the output
 // is what the whole input gives, or on a failure a prefix of it without invented warnings.
 
-#include "bibtex.h"
-#include "diagnostics.h"
-#include "filter.h"
+#include "files.h"
 #include "input.h"
 #include "output.h"
+#include "run.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -63,11 +63,11 @@ std::string read_file(std::FILE *file) {
 
 // Runs the input loop in a child process, since a read error ends the run, with standard
 // output off a terminal as in real use.
-constexpr input_mode TEXT{start_text_input, filter_lines, nullptr};
-constexpr input_mode BIBTEX{start_bibtex_input, filter_bibtex_lines, finish_bibtex_input};
+constexpr orvane_options TEXT{};
+constexpr orvane_options BIBTEX{true, false};
 
 run_result run_script(const std::string &input, std::vector<event> events,
-                      const input_mode &mode = TEXT) {
+                      const orvane_options &options = TEXT) {
     std::FILE *out = std::tmpfile();
     std::FILE *err = std::tmpfile();
     std::fflush(nullptr);
@@ -78,14 +78,19 @@ run_result run_script(const std::string &input, std::vector<event> events,
         script_input = input;
         script = std::move(events);
         script_position = script_step = 0;
-        start_output(STDOUT_FILENO);
+        auto run = std::make_unique<orvane_run>(options, nullptr);
+        set_error_destination(run->out, STDERR_FILENO);
+        start_output(run->out, STDOUT_FILENO);
         // Always ready: a script that would block is waited for without a pause.
         int ready = open("/dev/null", O_RDONLY);
-        text_input text;
-        input_end end = filter_input(ready, mode, text, scripted_read);
-        if (end.how == input_end::read_error)
-            report_errno_fatal("Read error on standard input", end.error);
-        finish_output();
+        start_input(*run, "-");
+        input_end end = filter_descriptor(*run, ready, scripted_read);
+        if (end.how == input_end::read_error) {
+            hand_over_output(run->out);
+            report_error(*run, "Read error on standard input: Input/output error");
+            _exit(1);
+        }
+        finish_output(run->out);
         _exit(0);
     }
     int status = 0;

@@ -170,9 +170,9 @@ TEST(PlaceISBN, AgreesWithTheHyphenationWalk) {
             char scratch[32];
             std::memcpy(text, candidate.c_str(), candidate.size() + 1);
             if (candidate.size() == 10)
-                hyphenate_ISBN_10(text, scratch, sizeof text);
+                hyphenate_ISBN_10(test_run(), text, scratch, sizeof text);
             else
-                hyphenate_ISBN_13(text, scratch, sizeof text);
+                hyphenate_ISBN_13(test_run(), text, scratch, sizeof text);
             ASSERT_NE(placement, ISBN_placement::ask_the_walk) << candidate;
             if (placement == ISBN_placement::not_placed) {
                 ASSERT_EQ(text, candidate);

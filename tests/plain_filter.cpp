@@ -41,7 +41,7 @@ const ISBN_range_row *walk(const std::string &key, ISBN_rows rows) {
     static std::map<std::pair<std::string, ISBN_rows>, const ISBN_range_row *> walked;
     auto [place, fresh] = walked.try_emplace({key, rows}, nullptr);
     if (fresh)
-        place->second = walk_ISBN_range(key.c_str(), rows);
+        place->second = walk_ISBN_range(built_in_ISBN_table(), key.c_str(), rows);
     return place->second;
 }
 

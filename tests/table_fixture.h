@@ -3,6 +3,7 @@
 #pragma once
 
 #include "isbn.h"
+#include "table_upkeep.h"
 
 #include <algorithm>
 #include <array>

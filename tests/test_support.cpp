@@ -3,12 +3,39 @@
 #include "diagnostics.h"
 #include "filter.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <unistd.h>
 
-captured_output filter_one(const std::string &text) {
-    return capture([&] { filter_text(text.data(), text.size()); });
+namespace {
+
+orvane_run *current = nullptr;
+
+} // namespace
+
+// Outside capture(), a run of the default options whose output goes to standard output too.
+orvane_run &test_run() {
+    if (current != nullptr)
+        return *current;
+    static std::unique_ptr<orvane_run> outside = make_test_run(orvane_options{});
+    return *outside;
+}
+
+void set_test_run(orvane_run *run) {
+    current = run;
+}
+
+std::unique_ptr<orvane_run> make_test_run(const orvane_options &options) {
+    auto run = std::make_unique<orvane_run>(options, &test_table());
+    set_error_destination(run->out, STDERR_FILENO);
+    start_output(run->out, STDOUT_FILENO);
+    return run;
+}
+
+captured_output filter_one(const std::string &text, const orvane_options &options) {
+    return capture([&] { filter_text(test_run(), text.data(), text.size()); }, options);
 }
 
 std::string with_check_digit(std::string digits) {

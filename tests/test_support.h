@@ -2,9 +2,12 @@
 #pragma once
 
 #include "output.h"
+#include "run.h"
+#include "table_upkeep.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,22 +17,33 @@ struct captured_output {
     std::string err;
 };
 
-// Runs action with standard output and standard error captured.
-template <typename Action> captured_output capture(Action action) {
+// The run of the test in progress, for tests that call the core's routines one at a time: made
+// by capture() over test_table(), its text going to standard output and its warnings to standard
+// error, as the command line's run does (outside capture(), one run of the default options).
+orvane_run &test_run();
+std::unique_ptr<orvane_run> make_test_run(const orvane_options &options);
+void set_test_run(orvane_run *run);
+
+// Runs action in a fresh test run with the options, standard output and standard error captured.
+template <typename Action>
+captured_output capture(Action action, const orvane_options &options = orvane_options{}) {
+    std::unique_ptr<orvane_run> run = make_test_run(options);
+    set_test_run(run.get());
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     action();
-    hand_over_output();
+    finish_output(run->out);
     std::fflush(stdout);
     std::fflush(stderr);
     captured_output result;
     result.out = testing::internal::GetCapturedStdout();
     result.err = testing::internal::GetCapturedStderr();
+    set_test_run(nullptr);
     return result;
 }
 
 // What filter_text writes for one text given as a string (NUL bytes included), at line 0.
-captured_output filter_one(const std::string &text);
+captured_output filter_one(const std::string &text, const orvane_options &options = {});
 
 // One group of the range data file, data/isbn-ranges.txt, as the file lists it.
 struct data_group {

@@ -23,7 +23,7 @@ std::string hyphenate_10(const char *text) {
     char buffer[4096];
     char output[4096];
     std::snprintf(buffer, sizeof buffer, "%s", text);
-    hyphenate_ISBN_10(buffer, output, sizeof output);
+    hyphenate_ISBN_10(test_run(), buffer, output, sizeof output);
     return buffer;
 }
 
@@ -127,7 +127,7 @@ TEST(ISBNInitialize, BlankedRowIsFoundByTheFastLookupToo) {
     for (const char *key : {"0201633612", "9990180016", "8200000000", "0000000000", "XXXXXXXXXX"})
         for (ISBN_rows rows : {ISBN_rows::all, ISBN_rows::prefix_978, ISBN_rows::prefix_979})
             EXPECT_EQ(find_ISBN_range(key, rows), walk_ISBN_range(key, rows)) << key;
-    EXPECT_EQ(find_ISBN_range("0201633612", ISBN_rows::prefix_978), &ISBN_range[0]);
+    EXPECT_EQ(find_ISBN_range("0201633612", ISBN_rows::prefix_978), &test_table().rows[0]);
     captured_output filtered = filter_one("ISBN 0201633612, 9789990180014");
     EXPECT_EQ(filtered.out, "ISBN 0201633612, 9789990180014");
 }
@@ -174,18 +174,18 @@ TEST(ISBNUpkeepDeathTest, MissingFieldsAreAssertionFailures) {
     swapped_table table{{"1-2", "1-3", ""}, {"1-4", nullptr, nullptr}};
     EXPECT_DEATH(ISBN_initialize(),
                  "Assertion failed: \\(ISBN_range\\[k\\]\\.end != \\(const char \\*\\)NULL\\), "
-                 "function ISBN_initialize, file isbn_upkeep.cpp");
+                 "function ISBN_initialize, file table_upkeep.cpp");
     EXPECT_DEATH(do_print_ISBN_table(),
                  "Assertion failed: \\(ISBN_range\\[k\\]\\.end != \\(const char \\*\\)NULL\\), "
-                 "function do_print_ISBN_table, file isbn_upkeep.cpp");
+                 "function do_print_ISBN_table, file table_upkeep.cpp");
     ISBN_range[1].end = "1-5";
     EXPECT_DEATH(
         ISBN_initialize(),
         "Assertion failed: \\(ISBN_range\\[k\\]\\.countries != \\(const char \\*\\)NULL\\), "
-        "function ISBN_initialize, file isbn_upkeep.cpp");
+        "function ISBN_initialize, file table_upkeep.cpp");
     EXPECT_DEATH(do_print_ISBN_table(),
                  "ISBN_range\\[k\\]\\.countries != \\(const char \\*\\)NULL\\), "
-                 "function do_print_ISBN_table, file isbn_upkeep.cpp");
+                 "function do_print_ISBN_table, file table_upkeep.cpp");
 }
 
 #if !defined(__SANITIZE_ADDRESS__)

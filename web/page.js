@@ -8,37 +8,14 @@
   const TYPED_NAME = '-'; // a typed or pasted text is named as standard input is
 
   // The worker, made from the source of orvaneWorker (orvane-worker.js): a page opened from disk
-  // may not start a worker from a script's path.
-  const worker = new Worker(URL.createObjectURL(
-    new Blob(['(' + orvaneWorker.toString() + ')()'], { type: 'text/javascript' })));
-  let requestCount = 0;
-  const waiting = new Map();
-  function ask(request, onProgress) {
-    const id = ++requestCount;
-    return new Promise((resolve) => {
-      waiting.set(id, { resolve, onProgress });
-      worker.postMessage(Object.assign({ id }, request));
-    });
-  }
-  worker.onmessage = (event) => {
-    const message = event.data;
-    if (message.type === 'ready') {
-      document.body.dataset.ready = 'true';
-      return;
-    }
-    const asker = waiting.get(message.id);
-    if (!asker) return;
-    if (message.type === 'progress') {
-      if (asker.onProgress) asker.onProgress(message.done, message.total);
-      return;
-    }
-    waiting.delete(message.id);
-    asker.resolve(message);
-  };
+  // may not start a worker from a script's path. client.js speaks its protocol.
+  const client = createOrvaneClient(new Worker(URL.createObjectURL(
+    new Blob(['(' + orvaneWorker.toString() + ')()'], { type: 'text/javascript' }))));
+  client.ready.then(() => { document.body.dataset.ready = 'true'; });
 
   const state = {
     input: null, // { bytes: Uint8Array, name, typed }
-    result: null, // { output: [ArrayBuffer], warnings, changes, name }
+    result: null, // { output: [ArrayBuffer], warnings, changes (records: length, at(i)), name }
     lineStarts: null, // offsets of the input's lines, made when a line is first shown
     ranges: null, // the name of the loaded export, or null for the built-in ranges
     run: 0,
@@ -137,13 +114,12 @@
     const file = $('ranges').files[0];
     $('ranges').value = '';
     if (!file) return;
-    const reply = await ask({ type: 'ranges', bytes: await file.arrayBuffer(), name: file.name });
+    const fault = await client.ranges(await file.arrayBuffer(), file.name);
     const status = $('ranges-status');
-    if (reply.type === 'failed') reply.fault = `${file.name}: ${reply.message}`;
-    if (reply.fault) {
+    if (fault) {
       status.classList.add('refused');
       status.setAttribute('role', 'alert');
-      status.textContent = '?? ' + reply.fault + (state.ranges === null ? ' (the built-in ranges stay)' : ` (the ranges of ${state.ranges} stay)`);
+      status.textContent = '?? ' + fault + (state.ranges === null ? ' (the built-in ranges stay)' : ` (the ranges of ${state.ranges} stay)`);
       return;
     }
     status.classList.remove('refused');
@@ -154,7 +130,7 @@
     filter();
   });
   $('built-in').addEventListener('click', async () => {
-    await ask({ type: 'built-in' });
+    await client.builtIn();
     state.ranges = null;
     $('ranges-status').classList.remove('refused');
     $('ranges-status').textContent = 'Ranges: built in.';
@@ -180,24 +156,48 @@
     $('copy').disabled = true;
     $('progress').value = 0;
     $('progress-text').textContent = 'Working…';
-    const reply = await ask({ type: 'filter', bytes: input.bytes.slice().buffer, name: input.name,
-      bibtex: $('bibtex').checked, isbn13: $('isbn13').checked }, (done, total) => {
-      if (run !== state.run) return;
-      $('progress').value = total ? (100 * done) / total : 100;
-      $('progress-text').textContent = `${Math.floor((100 * done) / Math.max(total, 1))}%`;
-    });
+    // The worker is handed a copy of its own: the page keeps the input for the lines in context.
+    // A test may make the next request fail part-way (window.orvaneFailNext), as a request
+    // that runs out of memory does.
+    const extra = window.orvaneFailNext !== undefined ? { failAt: window.orvaneFailNext } : undefined;
+    delete window.orvaneFailNext;
+    const result = await client.filter(input.bytes.slice().buffer, input.name,
+      { bibtex: $('bibtex').checked, isbn13: $('isbn13').checked }, (done, total) => {
+        if (run !== state.run) return;
+        $('progress').value = total ? (100 * done) / total : 100;
+        $('progress-text').textContent = `${Math.floor((100 * done) / Math.max(total, 1))}%`;
+      }, extra);
     if (run !== state.run) return;
     delete document.body.dataset.busy;
-    if (reply.type === 'failed') {
-      $('progress-text').textContent = 'The text could not be filtered here: ' + reply.message + '.';
+    // A run that did not end is no result: nothing of it is offered, nor kept on the page.
+    if (!result.ok) {
+      state.result = null;
+      clearResult();
+      $('progress-text').textContent = result.failed !== undefined
+        ? 'The text could not be filtered here: ' + result.failed + '.'
+        : `The text could not be filtered here: ${result.statusText}. Nothing is offered; ` +
+          'the command line filters texts of any size.';
       document.body.dataset.runs = String(run);
       return;
     }
-    state.result = { output: reply.output, warnings: reply.warnings, changes: reply.changes, name: input.name, typed: input.typed };
+    state.result = { output: result.output, warnings: result.warnings, changes: result.changes, name: input.name,
+      typed: input.typed };
     $('progress').value = 100;
-    $('progress-text').textContent = reply.status === 0 ? `Done in ${reply.milliseconds} ms.` : 'A line did not fit in memory.';
+    $('progress-text').textContent = `Done in ${result.milliseconds} ms.`;
     showResult();
     document.body.dataset.runs = String(run);
+  }
+
+  // Empties every view of a result.
+  function clearResult() {
+    $('counts').textContent = '';
+    for (const id of ['changes', 'warnings']) {
+      $(id).textContent = '';
+      $('more-' + id).hidden = true;
+    }
+    $('context').textContent = '';
+    $('download').disabled = true;
+    $('copy').disabled = true;
   }
 
   // ---- Results: counts, lists, the line in context.
@@ -213,7 +213,7 @@
   }
   function showResult() {
     const { warnings, changes } = state.result;
-    const notices = warnings.filter((w) => !w.counted).length;
+    const notices = warnings.notices;
     const size = state.result.output.reduce((sum, part) => sum + part.byteLength, 0);
     $('counts').textContent = `${changes.length.toLocaleString('en')} ${changes.length === 1 ? 'change' : 'changes'}, ` +
       `${(warnings.length - notices).toLocaleString('en')} ${warnings.length - notices === 1 ? 'warning' : 'warnings'}` +
@@ -245,7 +245,7 @@
       const end = Math.min(entries.length, count + SHOWN_AT_ONCE);
       const fragment = document.createDocumentFragment();
       for (; count < end; ++count) {
-        const entry = entries[count];
+        const entry = entries.at(count);
         const item = document.createElement('li');
         const button = document.createElement('button');
         button.type = 'button';

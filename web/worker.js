@@ -1,6 +1,29 @@
 // The page's worker, after the module's glue: the WebAssembly module filters off the page's
-// thread and hands back the output in pieces, the warnings and changes as data, and its progress.
-const orvaneModule = createOrvane();
+// thread. This is the one statement of the worker's protocol; web/client.js is its one client,
+// used by the page and the tests alike.
+//
+// Requests (each with an id, which its replies carry):
+//   {type: 'filter', bytes: ArrayBuffer (transferred), name, bibtex, isbn13[, failAt]}
+//       (failAt is for tests: the request fails after that many pieces of output, as a failure
+//       part-way does)
+//       -> {type: 'progress', done, total} now and then, at most a hundred times;
+//       -> {type: 'filtered', status, statusText, output: [ArrayBuffer], changes, warnings,
+//           milliseconds}: status 0 when the whole text was filtered, else orvane.h's status
+//           (1: a line did not fit in memory); the output is then what was made before, and is
+//           no result. changes and warnings are records, {numbers: Float64Array, texts:
+//           Uint8Array}, which client.js reads (six numbers each; see orvane_wasm.cpp).
+//   {type: 'ranges', bytes: ArrayBuffer, name}
+//       -> {type: 'ranges', fault}: fault is '' where the export is now the table of every later
+//          filtering, else the refusal in the command line's words, and the table stays.
+//   {type: 'built-in'} -> {type: 'built-in'}: the built-in ranges from now on.
+//   Any request that cannot be carried out -> {type: 'failed', message}, and nothing of it
+//   stays: its run is freed, and where the module itself broke (it ran out of memory, say), a
+//   new module is made with the same table, so the next request is answered as if this one had
+//   never been.
+// The worker says {type: 'ready'} once, when its module is first ready.
+let orvaneModule = createOrvane();
+let orvaneExport = null; // {bytes, name} of the loaded range export, or null for the built-in
+let orvaneTable = 0; // the loaded table in the module, or 0
 
 // Copies bytes into the module's memory; the caller frees the pointer.
 function orvaneCopyIn(orvane, bytes) {
@@ -13,62 +36,115 @@ function orvaneCopyIn(orvane, bytes) {
 function orvaneString(orvane, text) {
   const size = orvane.lengthBytesUTF8(text) + 1;
   const pointer = orvane._malloc(size);
+  if (pointer === 0) throw new Error('no memory for a name');
   orvane.stringToUTF8(text, pointer, size);
   return pointer;
 }
 
-// One request: filter a text, load a range export, or put the built-in ranges back.
+// Makes the table of an export in the module; returns [table, fault].
+function orvaneLoad(orvane, bytes, name) {
+  const data = orvaneCopyIn(orvane, bytes);
+  const text = orvaneString(orvane, name);
+  const FAULT_SIZE = 4096;
+  const fault = orvane._malloc(FAULT_SIZE);
+  try {
+    const table = orvane._orvane_web_load(data, bytes.length, text, fault, FAULT_SIZE);
+    return [table, table ? '' : orvane.UTF8ToString(fault)];
+  } finally {
+    orvane._free(data);
+    orvane._free(text);
+    orvane._free(fault);
+  }
+}
+
+// Filters the text a part at a time, written straight into the run's own buffer.
+function orvaneFilter(orvane, request, reply) {
+  const input = new Uint8Array(request.bytes);
+  const output = [];
+  let records = null;
+  orvane.orvaneOutput = (bytes) => {
+    output.push(bytes.buffer);
+    if (request.failAt !== undefined && output.length > request.failAt) throw new Error('failed on purpose');
+  };
+  orvane.orvaneRecords = (changeNumbers, changeTexts, warningNumbers, warningTexts) => {
+    records = {
+      changes: { numbers: changeNumbers, texts: changeTexts },
+      warnings: { numbers: warningNumbers, texts: warningTexts },
+    };
+  };
+  const name = orvaneString(orvane, request.name);
+  const session = orvane._orvane_web_start(name, (request.bibtex ? 1 : 0) | (request.isbn13 ? 2 : 0), orvaneTable);
+  orvane._free(name);
+  if (session === 0) throw new Error('no memory for a run');
+  try {
+    const started = Date.now();
+    let status = 0;
+    let shown = -1;
+    let lastTime = 0;
+    for (let at = 0; status === 0 && at < input.length;) {
+      const room = orvane._orvane_web_room(session);
+      if (room === 0) break; // the status says why
+      const part = input.subarray(at, Math.min(input.length, at + orvane._orvane_web_room_size(session)));
+      orvane.HEAPU8.set(part, room);
+      at += part.length;
+      status = orvane._orvane_web_fed(session, part.length);
+      // At most a hundred steps, and not more often than the page can show them.
+      const step = Math.floor((100 * at) / input.length);
+      const now = Date.now();
+      if (step !== shown && (now - lastTime > 50 || at === input.length)) {
+        shown = step;
+        lastTime = now;
+        reply({ type: 'progress', done: at, total: input.length });
+      }
+    }
+    status = orvane._orvane_web_finish(session);
+    const statusText = orvane.UTF8ToString(orvane._orvane_web_status_text(status));
+    const transfer = output.concat([records.changes.numbers.buffer, records.changes.texts.buffer,
+      records.warnings.numbers.buffer, records.warnings.texts.buffer]);
+    reply(Object.assign({ type: 'filtered', status, statusText, output, milliseconds: Date.now() - started }, records),
+      transfer);
+  } finally {
+    try {
+      orvane._orvane_web_free(session);
+    } catch (error) {
+      // A module that broke is made anew; its memory goes with it.
+    }
+  }
+}
+
 function orvaneHandle(orvane, request) {
   const reply = (message, transfer) => self.postMessage(Object.assign({ id: request.id }, message), transfer || []);
   if (request.type === 'filter') {
-    const input = new Uint8Array(request.bytes);
-    const output = [];
-    const warnings = [];
-    const changes = [];
-    let shown = -1;
-    let lastTime = 0;
-    orvane.orvaneOutput = (bytes) => output.push(bytes.buffer);
-    orvane.orvaneWarning = (line, message, text, counted) => warnings.push({ line, message, text, counted });
-    orvane.orvaneChange = (line, oldText, newText) => changes.push({ line, old: oldText, new: newText });
-    // At most a hundred steps, and not more often than the page can show them.
-    orvane.orvaneProgress = (done, total) => {
-      const step = Math.floor((100 * done) / total);
-      const now = Date.now();
-      if (step !== shown && (now - lastTime > 50 || done === total)) {
-        shown = step;
-        lastTime = now;
-        reply({ type: 'progress', done, total });
-      }
-    };
-    // The text stays here; the module reads it a block at a time.
-    let at = 0;
-    orvane.orvaneInput = (pointer, count) => {
-      const part = input.subarray(at, Math.min(input.length, at + count));
-      orvane.HEAPU8.set(part, pointer);
-      at += part.length;
-      return part.length;
-    };
-    const name = orvaneString(orvane, request.name);
-    const started = Date.now();
-    const status = orvane._orvane_filter(input.length, name, (request.bibtex ? 1 : 0) | (request.isbn13 ? 2 : 0));
-    orvane._free(name);
-    reply({ type: 'filtered', status, output, warnings, changes, milliseconds: Date.now() - started }, output);
+    orvaneFilter(orvane, request, reply);
   } else if (request.type === 'ranges') {
-    const bytes = orvaneCopyIn(orvane, new Uint8Array(request.bytes));
-    const name = orvaneString(orvane, request.name);
-    const fault = orvane.UTF8ToString(orvane._orvane_load_ranges(bytes, request.bytes.byteLength, name));
-    orvane._free(bytes);
-    orvane._free(name);
+    const bytes = new Uint8Array(request.bytes);
+    const [table, fault] = orvaneLoad(orvane, bytes, request.name);
+    if (table) {
+      if (orvaneTable) orvane._orvane_web_free_table(orvaneTable);
+      orvaneTable = table;
+      orvaneExport = { bytes, name: request.name };
+    }
     reply({ type: 'ranges', fault });
   } else if (request.type === 'built-in') {
-    orvane._orvane_built_in_ranges();
+    if (orvaneTable) orvane._orvane_web_free_table(orvaneTable);
+    orvaneTable = 0;
+    orvaneExport = null;
     reply({ type: 'built-in' });
   }
 }
 
-// A request that fails (memory runs out) is answered as failed, and the worker goes on.
+// A module that broke is left behind for a new one, with the export that was in use.
+function orvaneRenew() {
+  orvaneTable = 0;
+  orvaneModule = createOrvane().then((orvane) => {
+    if (orvaneExport) [orvaneTable] = orvaneLoad(orvane, orvaneExport.bytes, orvaneExport.name);
+    return orvane;
+  });
+}
+
 self.onmessage = (event) => {
   orvaneModule.then((orvane) => orvaneHandle(orvane, event.data)).catch((error) => {
+    orvaneRenew();
     self.postMessage({ id: event.data.id, type: 'failed', message: String(error && error.message || error) });
   });
 };

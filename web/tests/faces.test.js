@@ -53,6 +53,27 @@ test('the module refuses every malformed export as the command line does', async
   }
 });
 
+// The module's requests never taint one another: one that fails part-way (with an export
+// loaded, which the renewed module keeps) is followed by the command line's answer.
+test('a request that fails part-way leaves the module as if it had never been', async () => {
+  const face = moduleFace();
+  const ranges = path.join(SOURCE, 'tests', 'fixtures', 'ranges', 'RangeMessage-small.xml');
+  assert.strictEqual(await face.ranges(fs.readFileSync(ranges), path.basename(ranges)), '');
+  const big = Buffer.from('a line with 0201633612 and 9789969500127 in it\n'.repeat(100000));
+  const failed = await face.filter(big, [], '-', { failAt: 1 });
+  assert.strictEqual(failed.result.failed, 'failed on purpose');
+  const text = Buffer.from('second 0201633612 9789969500127\n');
+  const want = cli([], text, ranges);
+  const got = await face.filter(text, []);
+  assert.ok(got.stdout.equals(want.stdout), got.stdout.toString());
+  assert.ok(got.stderr.equals(want.stderr));
+  // Changes and warnings cross in bulk, with the command line's offsets and lines.
+  assert.strictEqual(got.result.changes.length, 2);
+  const change = got.result.changes.at(1);
+  assert.deepStrictEqual([change.line, change.offset, change.outputOffset, Buffer.from(change.new).toString()],
+    [1, 18, 21, '978-9969-500-12-7']);
+});
+
 test('the page gives the command line\'s bytes and warnings on every case', { skip: noBrowser }, async () => {
   const browser = await launch();
   try {

@@ -57,6 +57,26 @@ test('a file opened through the picker comes back byte for byte, BibTeX mode on 
   await page.close();
 });
 
+// A request that fails part-way leaves nothing behind: nothing of it is offered, and the next
+// file's download is the command line's bytes, under its own name.
+test('a request that fails part-way, then a file: the file\'s bytes, nothing of the failure', { skip: noBrowser }, async () => {
+  const page = await openPage(context);
+  const big = Buffer.from('a line with 0201633612 in it\n'.repeat(100000));
+  await page.evaluate(() => { window.orvaneFailNext = 0; });
+  await openInPage(page, { name: 'big.txt', mimeType: 'text/plain', buffer: big });
+  assert.match(await page.textContent('#progress-text'), /^The text could not be filtered here: failed on purpose\.$/);
+  assert.ok(await page.isDisabled('#download'));
+  assert.ok(await page.isDisabled('#copy'));
+  assert.strictEqual(await page.textContent('#counts'), '');
+  const second = Buffer.from('second 0201633612\n');
+  await openInPage(page, { name: 'second.txt', mimeType: 'text/plain', buffer: second });
+  const got = await download(page);
+  assert.strictEqual(got.name, 'second.txt');
+  assert.ok(got.bytes.equals(cli([], second).stdout), got.bytes.toString());
+  assert.deepStrictEqual(page.errors, []);
+  await page.close();
+});
+
 test('a dropped file, each option, and the options kept in the address', { skip: noBrowser }, async () => {
   const page = await openPage(context);
   const text = Buffer.from('0201633612 and 9780201633610\n@book{k, note = {0201633612}}\n');

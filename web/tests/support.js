@@ -5,6 +5,7 @@ const { spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const path = require('node:path');
 const { chromium } = require('playwright-core');
+const { createOrvaneClient } = require('../client.js');
 
 // The command line, built natively, and the page's directory, built under Emscripten: by default
 // where the README's commands build them in this checkout.
@@ -32,44 +33,44 @@ function cli(options, input, ranges) {
   return { stdout: run.stdout, stderr: run.stderr, status: run.status };
 }
 
-// The page's worker script, run in node: the same module and the same requests as in the page.
+// The page's worker script, run in node: the same module, the same requests and the same client
+// as in the page. filter() gives the output and standard error's text as the command line's
+// streams would hold them, and the client's result.
 function moduleFace() {
   const source = fs.readFileSync(path.join(PAGE, 'orvane-worker.js'), 'utf8');
-  const waiting = new Map();
-  let id = 0;
   globalThis.require = require;
   globalThis.__dirname = PAGE;
+  // The worker's global scope and the client's worker, joined: each message is delivered on a
+  // later turn, as between threads.
+  const worker = {
+    postMessage(message) { setImmediate(() => self.onmessage({ data: message })); },
+  };
   const self = {
-    postMessage(message) {
-      const resolve = waiting.get(message.id);
-      if (resolve && message.type !== 'progress') {
-        waiting.delete(message.id);
-        resolve(message);
-      }
-    },
+    postMessage(message) { setImmediate(() => worker.onmessage({ data: message })); },
   };
   globalThis.self = self;
+  const client = createOrvaneClient(worker);
   new Function(source + '\nreturn orvaneWorker;')()();
-  const ask = (request) => new Promise((resolve) => {
-    waiting.set(++id, resolve);
-    self.onmessage({ data: Object.assign({ id }, request) });
-  });
   const copy = (bytes) => bytes.buffer.slice(bytes.byteOffset, bytes.byteOffset + bytes.byteLength);
   return {
-    async filter(input, options, name = '-') {
-      const reply = await ask({ type: 'filter', bytes: copy(input), name,
-        bibtex: options.includes('--bibtex'), isbn13: options.includes('--isbn13') });
+    client,
+    async filter(input, options, name = '-', extra) {
+      const result = await client.filter(copy(input), name,
+        { bibtex: options.includes('--bibtex'), isbn13: options.includes('--isbn13') }, null, extra);
+      if (result.failed !== undefined) return { result };
+      const warnings = [];
+      for (let i = 0; i < result.warnings.length; ++i) warnings.push(Buffer.from(result.warnings.at(i).text));
       return {
-        stdout: Buffer.concat(reply.output.map((part) => Buffer.from(part))),
-        stderr: Buffer.concat(reply.warnings.map((w) => Buffer.from(w.text))),
-        reply,
+        stdout: Buffer.concat(result.output.map((part) => Buffer.from(part))),
+        stderr: Buffer.concat(warnings),
+        result,
       };
     },
     async ranges(bytes, name) {
-      return (await ask({ type: 'ranges', bytes: copy(bytes), name })).fault;
+      return client.ranges(copy(bytes), name);
     },
     async builtIn() {
-      await ask({ type: 'built-in' });
+      await client.builtIn();
     },
   };
 }

@@ -1,21 +1,33 @@
-// Upkeep of the range table as a whole: copying it to the heap with validation, printing it,
-// and releasing the copies.
+// Upkeep of the built-in table's rows for the tests: copying them to the heap with validation,
+// printing them, releasing the copies; and the table value of the rows as they stand.
 
-#include "diagnostics.h"
-#include "isbn.h"
-#include "range_message.h"
+#include "table_upkeep.h"
 
-#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
-#include <iterator>
 #include <string>
-#include <vector>
 
 namespace {
+
+// Writes text, whole lines, to standard error.
+void report_text(const char *text) {
+    std::fputs(text, stderr);
+    std::fflush(stderr);
+}
+
+// A heap copy of text; running out of memory ends the process with status 1.
+char *duplicate_string(const char *text) {
+    std::size_t size = std::strlen(text) + 1;
+    char *copy = static_cast<char *>(std::malloc(size));
+    if (copy == nullptr) {
+        report_text("?? Out of string memory\n");
+        std::exit(1);
+    }
+    std::memcpy(copy, text, size);
+    return copy;
+}
 
 // The heap copies ISBN_initialize made, field for field. Only these are ever released, so a
 // static text in the table, or one a caller put there, is never freed, and a copy that the
@@ -36,9 +48,17 @@ ISBN_range_row copies[ISBN_RANGE_MAX];
     return text;
 }
 
+// The rows before the first without begin.
+std::size_t rows_in_use() {
+    std::size_t n = 0;
+    while (n < ISBN_RANGE_MAX && ISBN_range[n].begin != nullptr)
+        ++n;
+    return n;
+}
+
 // A broken table invariant is a programming error: report it and abort, in every build.
 [[noreturn]] void assertion_failed(const char *expression, const char *function, int line) {
-    report_text(formatted("Assertion failed: (%s), function %s, file isbn_upkeep.cpp, line %d.\n",
+    report_text(formatted("Assertion failed: (%s), function %s, file table_upkeep.cpp, line %d.\n",
                           expression, function, line)
                     .c_str());
     std::abort();
@@ -100,76 +120,31 @@ bool same_group(const char *a, const char *b) {
     return std::strncmp(a, b, length) == 0;
 }
 
-// The texts of a table loaded at run time; a deque never moves what it holds.
-std::deque<std::string> loaded_texts;
+} // namespace
 
-const char *keep(std::string text) {
-    return loaded_texts.emplace_back(std::move(text)).c_str();
-}
+namespace {
 
-// The annotation of a group's first row, in the form of the built-in table; the country code
-// needs data that only the build has.
-std::string annotation(const range_group &group) {
-    std::string publishers;
-    for (const auto &[low, high] : group.ranges)
-        publishers += (publishers.empty() ? "" : "; ") + low + " - " + high;
-    return "Region name:     " + group.name +
-           "\tCountry code(s): ??\tLanguage group:  " + group.digits +
-           "\tPublisher(s):    " + publishers;
-}
-
-// The rows as they were before the first export was loaded, so that they can be put back.
-ISBN_range_row rows_before_loading[ISBN_RANGE_MAX];
-std::size_t first_979_row_before_loading = 0;
-bool rows_saved = false;
+range_table current;
+bool stale = true;
 
 } // namespace
 
-// Table order, as the generator of the built-in table has it: the groups of 978 in byte order
-// of their digits, then those of 979, each group's ranges in byte order.
-void ISBN_load_range_message(const range_message &message) {
-    if (!rows_saved) {
-        std::copy(std::begin(ISBN_range), std::end(ISBN_range), rows_before_loading);
-        first_979_row_before_loading = ISBN_range_979_first_row;
-        rows_saved = true;
-    }
-    std::vector<const range_group *> order;
-    for (const range_group &group : message.groups)
-        order.push_back(&group);
-    std::stable_sort(order.begin(), order.end(), [](const range_group *a, const range_group *b) {
-        return a->prefix != b->prefix ? a->prefix < b->prefix : a->digits < b->digits;
-    });
-    loaded_texts.clear();
-    std::size_t n = 0;
-    ISBN_range_979_first_row = 0;
-    for (const range_group *group : order) {
-        if (group->prefix == "978")
-            ISBN_range_979_first_row = n + group->ranges.size();
-        auto ranges = group->ranges;
-        std::sort(ranges.begin(), ranges.end());
-        for (std::size_t i = 0; i < ranges.size(); ++i, ++n)
-            ISBN_range[n] = {keep(group->digits + "-" + ranges[i].first),
-                             keep(group->digits + "-" + ranges[i].second),
-                             keep(i == 0 ? annotation(*group) : "")};
-    }
-    for (std::size_t k = n; k < ISBN_RANGE_MAX; ++k)
-        ISBN_range[k] = {nullptr, nullptr, nullptr};
-    ISBN_range_changed();
+void ISBN_range_changed() {
+    stale = true;
 }
 
-void ISBN_restore_table() {
-    if (!rows_saved)
-        return;
-    std::copy(std::begin(rows_before_loading), std::end(rows_before_loading), ISBN_range);
-    ISBN_range_979_first_row = first_979_row_before_loading;
-    ISBN_range_changed();
-    loaded_texts.clear();
+const range_table &test_table() {
+    if (stale) {
+        make_ISBN_table(current, ISBN_range, ISBN_RANGE_MAX, ISBN_range_979_first_row);
+        stale = false;
+    }
+    return current;
 }
 
 // Copies first, then validates, so that blanking never meets a static text. Copies made by an
 // earlier call are freed as the new ones replace them, and those of rows no longer in use too.
 void ISBN_initialize() {
-    std::size_t n = ISBN_rows_of(ISBN_rows::all).last;
+    std::size_t n = rows_in_use();
     for (std::size_t k = 0; k < n; ++k) {
         check_row_fields(k, __func__);
         copy_field(ISBN_range[k].begin, copies[k].begin);
@@ -202,7 +177,7 @@ void ISBN_initialize() {
 // row's annotation in the same group is printed without it.
 void do_print_ISBN_table() {
     report_text("%%% ISBN ranges and country/language groups\n");
-    std::size_t n = ISBN_rows_of(ISBN_rows::all).last;
+    std::size_t n = rows_in_use();
     for (std::size_t k = 0; k < n; ++k) {
         check_row_fields(k, __func__);
         const ISBN_range_row &row = ISBN_range[k];
