@@ -13,7 +13,7 @@ fi
 # Every message orvane prints is documented.
 for message in "invalid ISBN\\\\-10 value" "invalid ISBN\\\\-13 value" "must begin with either 978 or 979" \
                "Write error on standard output" "Read error on standard input" \
-               "Out of memory for an input line" "Out of string memory" "Input file is output file" \
+               "Out of memory for an input line" "Input file is output file" \
                "BibTeX entry not closed before the entry" "BibTeX entry not understood" \
                "BibTeX entry not closed at the end of the input" "would be written as" "is in no range of the table" \
                "not a regular file" "cannot make a file in" "cannot write the new content" \

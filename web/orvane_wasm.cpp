@@ -20,11 +20,10 @@ EM_JS(void, take_records,
        std::size_t change_bytes, const double *warnings, std::size_t warning_numbers,
        const char *warning_texts, std::size_t warning_bytes),
       {
-          Module.orvaneRecords(
-              HEAPF64.slice(changes >> 3, (changes >> 3) + change_numbers),
-              HEAPU8.slice(change_texts, change_texts + change_bytes),
-              HEAPF64.slice(warnings >> 3, (warnings >> 3) + warning_numbers),
-              HEAPU8.slice(warning_texts, warning_texts + warning_bytes));
+          Module.orvaneRecords(HEAPF64.slice(changes >> 3, (changes >> 3) + change_numbers),
+                               HEAPU8.slice(change_texts, change_texts + change_bytes),
+                               HEAPF64.slice(warnings >> 3, (warnings >> 3) + warning_numbers),
+                               HEAPU8.slice(warning_texts, warning_texts + warning_bytes));
       });
 
 namespace {
