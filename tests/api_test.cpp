@@ -132,6 +132,16 @@ TEST(API, GivesOutputWarningsAndChangesWithLinesAndOffsets) {
               std::make_tuple(std::int64_t{3}, std::uint64_t{29}, std::uint64_t{32},
                               std::string("9780201896831"), std::string("978-0-201-89683-1")));
     EXPECT_EQ(t.output.substr(32, 17), "978-0-201-89683-1");
+    // Every change's new text stands at its output offset, however many changes came before.
+    std::string many;
+    for (int i = 0; i < 300; ++i)
+        many += i % 3 == 0 ? "0201633612 9780201896831 x\n" : "z 0-201-63361-2\n";
+    taken m = filter(many, {}, "-", nullptr, 100);
+    ASSERT_EQ(m.changes.size(), 200u);
+    for (const auto &[line, offset, output_offset, old_text, new_text] : m.changes) {
+        ASSERT_EQ(many.compare(offset, old_text.size(), old_text), 0) << line;
+        ASSERT_EQ(m.output.compare(output_offset, new_text.size(), new_text), 0) << line;
+    }
     // Names are escaped as in every message; a notice about the table does not count.
     taken bib = filter(BIB, {true, false}, "refs\n.bib");
     const std::string warned = ":3:invalid ISBN-10 value [0201633613].\n"
@@ -247,6 +257,23 @@ TEST(API, EveryWayOfDrivingRunsGivesTheCommandLinesAnswer) {
         taken next = filter(TEXT);
         EXPECT_EQ(next.output, text.out) << throws;
         EXPECT_EQ(next.errors, text.err) << throws;
+    }
+
+    // A warning hook that cancels: nothing more is handed over, not even what was written
+    // before the warning and not yet handed over.
+    {
+        taken t;
+        orvane_hooks hooks = taking(t);
+        hooks.warning = [](void *, const orvane_warning *) { return false; };
+        std::string big;
+        while (big.size() < std::size_t{600} << 10)
+            big += "0201633613 and 0201633612\n";
+        orvane_run *run = orvane_run_create(nullptr, nullptr, "-", &hooks);
+        EXPECT_EQ(orvane_run_feed(run, big.data(), big.size()), ORVANE_CANCELLED);
+        EXPECT_EQ(orvane_run_finish(run), ORVANE_CANCELLED);
+        orvane_run_free(run);
+        EXPECT_EQ(t.output, "");
+        EXPECT_EQ(filter(TEXT).output, text.out);
     }
 
     // A refused export leaves the table in use as it was; a run on it is the export's.

@@ -1,11 +1,14 @@
-// The page: takes a text (opened, dropped, pasted or typed) as bytes, has the worker filter it
-// with the chosen options, and shows what changes and every warning, each with its line in
-// context; the result is downloaded under the file's own name or copied. Nothing is sent.
+// The page: hands a text (opened, dropped, pasted or typed) to the worker, which keeps it and
+// filters it with the chosen options, and shows what changes and every warning, each with a
+// window of its line in context; the result is downloaded under the file's own name or copied.
+// Nothing is sent, and the page's own thread never holds or scans the text.
 'use strict';
 (() => {
   const $ = (id) => document.getElementById(id);
   const SHOWN_AT_ONCE = 500; // list entries added to the page at a time
   const TYPED_NAME = '-'; // a typed or pasted text is named as standard input is
+  const SHOWN_IN_THE_BOX = 1 << 20; // a longer paste is taken without being put into the page
+  const COPY_MAX = 16 << 20; // a longer result is downloaded, not copied: the clipboard is slow
 
   // The worker, made from the source of orvaneWorker (orvane-worker.js): a page opened from disk
   // may not start a worker from a script's path. client.js speaks its protocol.
@@ -14,25 +17,37 @@
   client.ready.then(() => { document.body.dataset.ready = 'true'; });
 
   const state = {
-    input: null, // { bytes: Uint8Array, name, typed }
+    input: null, // { name, typed, size, utf8 } of the text the worker holds, once it is read
     result: null, // { output: [ArrayBuffer], warnings, changes (records: length, at(i)), name }
-    lineStarts: null, // offsets of the input's lines, made when a line is first shown
     ranges: null, // the name of the loaded export, or null for the built-in ranges
     run: 0,
+    waitingSince: 0, // when the user chose the input or the options that the next result is for
   };
 
-  // ---- Options, kept in the page's address so that a link or a reload keeps them.
+  // ---- Options, kept in the page's address so that a link or a reload keeps them. The query is
+  // read as a user would mean it: 1, true, yes or on turn an option on.
+  // BibTeX mode follows each new input until the user chooses it (in the address, or with its
+  // box); then the choice stands, shown in the box.
+  let bibtexChosen = false;
   function readOptions() {
     const query = new URLSearchParams(location.search);
-    $('bibtex').checked = query.get('bibtex') === '1';
-    $('isbn13').checked = query.get('isbn13') === '1';
+    const on = (name) => /^(1|true|yes|on)$/i.test(query.get(name) || '');
+    $('bibtex').checked = on('bibtex');
+    $('isbn13').checked = on('isbn13');
+    bibtexChosen = query.has('bibtex');
   }
+  // Where the address cannot be changed (a host that merges slashes makes a path that
+  // replaceState refuses), the options are still used; only the address keeps the old ones.
   function keepOptions() {
     const query = new URLSearchParams();
     if ($('bibtex').checked) query.set('bibtex', '1');
     if ($('isbn13').checked) query.set('isbn13', '1');
     const search = query.toString();
-    history.replaceState(null, '', location.pathname + (search ? '?' + search : '') + location.hash);
+    try {
+      history.replaceState(null, '', location.pathname + (search ? '?' + search : '') + location.hash);
+    } catch (error) {
+      // The options work all the same.
+    }
   }
 
   // A word of the command line, quoted for a POSIX shell where it needs it.
@@ -49,27 +64,54 @@
     $('command').textContent = words.join(' ');
   }
 
+  // Whether a pasted or typed text looks like BibTeX: an entry's '@', type and opening.
+  const looksLikeBibTeX = (text) => /^[ \t]*@[A-Za-z]+[ \t]*[{(]/m.test(text.slice(0, 1 << 16));
+
   // ---- Input.
   // The body's data-inputs, data-requested and data-runs count the inputs taken, the filterings
   // asked for and those done, so that a reader (a test, an assistive script) can tell when the
   // result on the page is that of the latest input and options.
   let inputCount = 0;
-  function setInput(bytes, name, typed) {
-    state.input = { bytes, name, typed };
-    document.body.dataset.inputs = String(++inputCount);
-    state.lineStarts = null;
+  // Takes a text: a File or Blob, which the worker reads, or an ArrayBuffer, which it is handed.
+  // Every view of the last input goes at once; BibTeX mode follows the new input's own name or
+  // content. Whatever order reads and runs finish in, the last input wins.
+  async function setInput(source, name, typed, bibtex) {
+    const number = ++inputCount;
+    document.body.dataset.inputs = String(number);
+    state.waitingSince = performance.now();
+    state.input = null;
+    state.result = null;
+    const run = ++state.run;
+    document.body.dataset.busy = 'true';
+    document.body.dataset.requested = String(run);
+    clearResult();
     $('input-summary').classList.remove('refused');
-    $('input-summary').textContent = typed ? '' : `${name}: ${bytes.length.toLocaleString('en')} bytes`;
-    if (!typed && /\.bib$/i.test(name) && !$('bibtex').checked) {
-      $('bibtex').checked = true;
+    if (!bibtexChosen && $('bibtex').checked !== bibtex) {
+      $('bibtex').checked = bibtex;
       keepOptions();
     }
+    $('progress').value = 0;
+    $('progress-text').textContent = typed ? 'Working…' : `Reading ${name}…`;
+    const opened = await client.open(source, name, COPY_MAX);
+    if (number !== inputCount) return;
+    if (opened.fault) {
+      $('input-summary').classList.add('refused');
+      $('input-summary').textContent = `${name} could not be read: ${opened.fault}`;
+      $('progress-text').textContent = 'The file could not be read, so there is no result. Choose it again (it may ' +
+        'have been moved or changed), or use the command line for a file this large.';
+      delete document.body.dataset.busy;
+      document.body.dataset.runs = String(run);
+      showCommand();
+      return;
+    }
+    state.input = { name, typed, size: opened.size, utf8: opened.utf8 };
+    if (!typed) $('input-summary').textContent = `${name}: ${opened.size.toLocaleString('en')} bytes`;
     filter();
   }
-  async function openFile(file) {
-    const bytes = new Uint8Array(await file.arrayBuffer());
+  function openFile(file) {
+    clearTimeout(typing);
     $('text').value = '';
-    setInput(bytes, file.name, false);
+    setInput(file, file.name, false, /\.bib$/i.test(file.name));
   }
   $('file').addEventListener('change', () => {
     if ($('file').files.length) openFile($('file').files[0]);
@@ -93,20 +135,25 @@
       $('file').click();
     }
   });
-  // A large paste is taken as it comes without being put into the page.
+  // A paste is taken as the clipboard has it, its line ends included (a text box would make each
+  // CR a LF), and shown in the box only where it is not large.
+  let typing = 0;
   $('text').addEventListener('paste', (event) => {
     const pasted = event.clipboardData && event.clipboardData.getData('text/plain');
-    if (pasted && pasted.length > (1 << 20)) {
-      event.preventDefault();
-      $('text').value = '';
-      setInput(new TextEncoder().encode(pasted), TYPED_NAME, true);
+    if (!pasted) return;
+    event.preventDefault();
+    clearTimeout(typing);
+    $('text').value = pasted.length > SHOWN_IN_THE_BOX ? '' : pasted;
+    setInput(new TextEncoder().encode(pasted).buffer, TYPED_NAME, true, looksLikeBibTeX(pasted));
+    if (pasted.length > SHOWN_IN_THE_BOX)
       $('input-summary').textContent = `Pasted text: ${pasted.length.toLocaleString('en')} characters, not shown.`;
-    }
   });
-  let typing = 0;
   $('text').addEventListener('input', () => {
     clearTimeout(typing);
-    typing = setTimeout(() => setInput(new TextEncoder().encode($('text').value), TYPED_NAME, true), 150);
+    typing = setTimeout(() => {
+      const text = $('text').value;
+      setInput(new TextEncoder().encode(text).buffer, TYPED_NAME, true, looksLikeBibTeX(text));
+    }, 150);
   });
 
   // ---- Range exports: read with the command line's reader, refused in its words.
@@ -119,7 +166,7 @@
     if (fault) {
       status.classList.add('refused');
       status.setAttribute('role', 'alert');
-      status.textContent = '?? ' + fault + (state.ranges === null ? ' (the built-in ranges stay)' : ` (the ranges of ${state.ranges} stay)`);
+      status.textContent = 'Refused: ' + fault + (state.ranges === null ? ' (the built-in ranges stay)' : ` (the ranges of ${state.ranges} stay)`);
       return;
     }
     status.classList.remove('refused');
@@ -127,6 +174,7 @@
     state.ranges = file.name;
     status.textContent = `Ranges: ${file.name}.`;
     $('built-in').disabled = false;
+    state.waitingSince = performance.now();
     filter();
   });
   $('built-in').addEventListener('click', async () => {
@@ -135,11 +183,14 @@
     $('ranges-status').classList.remove('refused');
     $('ranges-status').textContent = 'Ranges: built in.';
     $('built-in').disabled = true;
+    state.waitingSince = performance.now();
     filter();
   });
   for (const id of ['bibtex', 'isbn13']) {
     $(id).addEventListener('change', () => {
+      if (id === 'bibtex') bibtexChosen = true;
       keepOptions();
+      state.waitingSince = performance.now();
       filter();
     });
   }
@@ -149,25 +200,22 @@
     showCommand();
     if (!state.input) return;
     const run = ++state.run;
-    const input = state.input;
     document.body.dataset.busy = 'true';
     document.body.dataset.requested = String(run);
     $('download').disabled = true;
     $('copy').disabled = true;
     $('progress').value = 0;
     $('progress-text').textContent = 'Working…';
-    // The worker is handed a copy of its own: the page keeps the input for the lines in context.
     // A test may make the next request fail part-way (window.orvaneFailNext), as a request
     // that runs out of memory does.
     const extra = window.orvaneFailNext !== undefined ? { failAt: window.orvaneFailNext } : undefined;
     delete window.orvaneFailNext;
-    const result = await client.filter(input.bytes.slice().buffer, input.name,
-      { bibtex: $('bibtex').checked, isbn13: $('isbn13').checked }, (done, total) => {
-        if (run !== state.run) return;
-        $('progress').value = total ? (100 * done) / total : 100;
-        $('progress-text').textContent = `${Math.floor((100 * done) / Math.max(total, 1))}%`;
+    // The bar moves with the worker's progress; only the start and the end are announced.
+    const result = await client.filter({ bibtex: $('bibtex').checked, isbn13: $('isbn13').checked },
+      (done, total) => {
+        if (run === state.run) $('progress').value = total ? (100 * done) / total : 100;
       }, extra);
-    if (run !== state.run) return;
+    if (run !== state.run || result.superseded) return;
     delete document.body.dataset.busy;
     // A run that did not end is no result: nothing of it is offered, nor kept on the page.
     if (!result.ok) {
@@ -180,10 +228,10 @@
       document.body.dataset.runs = String(run);
       return;
     }
-    state.result = { output: result.output, warnings: result.warnings, changes: result.changes, name: input.name,
-      typed: input.typed };
+    state.result = { output: result.output, warnings: result.warnings, changes: result.changes, name: state.input.name,
+      typed: state.input.typed };
     $('progress').value = 100;
-    $('progress-text').textContent = `Done in ${result.milliseconds} ms.`;
+    $('progress-text').textContent = `Done in ${Math.round(performance.now() - state.waitingSince)} ms.`;
     showResult();
     document.body.dataset.runs = String(run);
   }
@@ -195,13 +243,14 @@
       $(id).textContent = '';
       $('more-' + id).hidden = true;
     }
-    $('context').textContent = '';
+    $('context').textContent = 'Select a change or a warning to see its line.';
     $('download').disabled = true;
     $('copy').disabled = true;
+    $('action-status').textContent = '';
+    selected = null;
   }
 
   // ---- Results: counts, lists, the line in context.
-  const decoder = new TextDecoder('utf-8');
   const latin1 = new TextDecoder('windows-1252');
   // For showing only: UTF-8 where the bytes are UTF-8, else each byte as a character.
   function shown(bytes) {
@@ -222,8 +271,12 @@
       line(change.line), span('old', shown(change.old)), ' → ', span('new', shown(change.new))]);
     fillList('warnings', warnings, (w) => [line(w.line), span('warning', shown(w.message))]);
     $('download').disabled = false;
-    $('copy').disabled = false;
-    $('action-status').textContent = '';
+    // The clipboard holds text: a result that is not UTF-8 would come back changed.
+    const copyable = state.input.utf8 && size <= COPY_MAX;
+    $('copy').disabled = !copyable;
+    $('action-status').textContent = copyable ? ''
+      : size > COPY_MAX ? `The result is too large to copy (${size.toLocaleString('en')} bytes): use Download.`
+        : 'The result is not UTF-8 text, which the clipboard cannot hold exactly: use Download.';
   }
   function span(kind, text) {
     const element = document.createElement('span');
@@ -257,7 +310,7 @@
       }
       list.append(fragment);
       more.hidden = count >= entries.length;
-      more.textContent = `Show more (${(entries.length - count).toLocaleString('en')} left)`;
+      more.textContent = `Show more ${id} (${(entries.length - count).toLocaleString('en')} left)`;
     };
     more.onclick = add;
     add();
@@ -267,25 +320,19 @@
     if (selected) selected.setAttribute('aria-pressed', 'false');
     button.setAttribute('aria-pressed', 'true');
     selected = button;
-    showContext(entry.line);
+    showContext(entry, button);
   }
-  // The input's lines around number (counted from 1; 0 names the whole text, as for a lone
-  // argument), the line itself marked.
-  function showContext(number) {
-    const bytes = state.input.bytes;
-    if (!state.lineStarts) {
-      const starts = [0];
-      for (let at = bytes.indexOf(10); at !== -1; at = bytes.indexOf(10, at + 1)) starts.push(at + 1);
-      state.lineStarts = starts;
-    }
-    const starts = state.lineStarts;
-    const target = Math.max(number, 1);
+  // The lines around the entry's place, its own line marked: each a window of the line, which
+  // the worker cuts, so that a line of megabytes costs the page nothing.
+  async function showContext(entry, button) {
+    const lines = await client.context(entry.offset, Math.max(entry.line, 1));
+    if (selected !== button) return;
     const context = $('context');
     context.textContent = '';
-    for (let n = Math.max(1, target - 2); n <= Math.min(starts.length, target + 2); ++n) {
-      const end = n < starts.length ? starts[n] : bytes.length;
-      const text = `${String(n).padStart(6)}  ${shown(bytes.subarray(starts[n - 1], end)).replace(/\r?\n$/, '')}\n`;
-      if (n === target) {
+    for (const { number, bytes, cutBefore, cutAfter, marked } of lines) {
+      const text = `${String(number).padStart(6)}  ${cutBefore ? '…' : ''}${shown(bytes).replace(/\r$/, '')}` +
+        `${cutAfter ? '…' : ''}\n`;
+      if (marked) {
         const mark = document.createElement('mark');
         mark.textContent = text;
         context.append(mark);
@@ -308,7 +355,7 @@
     $('action-status').textContent = `Downloaded as ${link.download}.`;
   });
   $('copy').addEventListener('click', async () => {
-    const text = decoder.decode(new Uint8Array(await new Blob(state.result.output).arrayBuffer()));
+    const text = new TextDecoder('utf-8').decode(new Uint8Array(await new Blob(state.result.output).arrayBuffer()));
     try {
       await navigator.clipboard.writeText(text);
       $('action-status').textContent = 'Copied.';

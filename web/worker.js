@@ -2,16 +2,26 @@
 // thread. This is the one statement of the worker's protocol; web/client.js is its one client,
 // used by the page and the tests alike.
 //
-// Requests (each with an id, which its replies carry):
-//   {type: 'filter', bytes: ArrayBuffer (transferred), name, bibtex, isbn13[, failAt]}
-//       (failAt is for tests: the request fails after that many pieces of output, as a failure
-//       part-way does)
+// Requests (each with an id, which its replies carry), carried out one at a time in order:
+//   {type: 'open', file: Blob | bytes: ArrayBuffer (transferred), name, copyMax}
+//       -> {type: 'opened', size, utf8}: the text is the worker's from now on (the page keeps no
+//          copy), and utf8 says whether it is UTF-8 text of at most copyMax bytes, which a
+//          clipboard holds exactly (the output is, where the input is: only digits and hyphens
+//          change);
+//       -> {type: 'opened', fault}: the file could not be read (too large for the browser, gone);
+//          the worker then holds no text.
+//   {type: 'filter', bibtex, isbn13[, failAt]} (failAt is for tests: the request fails after
+//       that many pieces of output, as a failure part-way does)
 //       -> {type: 'progress', done, total} now and then, at most a hundred times;
 //       -> {type: 'filtered', status, statusText, output: [ArrayBuffer], changes, warnings,
 //           milliseconds}: status 0 when the whole text was filtered, else orvane.h's status
 //           (1: a line did not fit in memory); the output is then what was made before, and is
 //           no result. changes and warnings are records, {numbers: Float64Array, texts:
 //           Uint8Array}, which client.js reads (six numbers each; see orvane_wasm.cpp).
+//   {type: 'context', offset, line, around, width}
+//       -> {type: 'context', lines: [{number, bytes, cutBefore, cutAfter, marked}]}: the line
+//          that holds offset (numbered line), with around lines before and after it, each at
+//          most width bytes: the marked line's window centred on offset, the others their start.
 //   {type: 'ranges', bytes: ArrayBuffer, name}
 //       -> {type: 'ranges', fault}: fault is '' where the export is now the table of every later
 //          filtering, else the refusal in the command line's words, and the table stays.
@@ -24,6 +34,7 @@
 let orvaneModule = createOrvane();
 let orvaneExport = null; // {bytes, name} of the loaded range export, or null for the built-in
 let orvaneTable = 0; // the loaded table in the module, or 0
+let orvaneInput = null; // {bytes: Uint8Array, name} of the text opened last
 
 // Copies bytes into the module's memory; the caller frees the pointer.
 function orvaneCopyIn(orvane, bytes) {
@@ -59,7 +70,8 @@ function orvaneLoad(orvane, bytes, name) {
 
 // Filters the text a part at a time, written straight into the run's own buffer.
 function orvaneFilter(orvane, request, reply) {
-  const input = new Uint8Array(request.bytes);
+  if (!orvaneInput) throw new Error('no text is open');
+  const input = orvaneInput.bytes;
   const output = [];
   let records = null;
   orvane.orvaneOutput = (bytes) => {
@@ -72,7 +84,7 @@ function orvaneFilter(orvane, request, reply) {
       warnings: { numbers: warningNumbers, texts: warningTexts },
     };
   };
-  const name = orvaneString(orvane, request.name);
+  const name = orvaneString(orvane, orvaneInput.name);
   const session = orvane._orvane_web_start(name, (request.bibtex ? 1 : 0) | (request.isbn13 ? 2 : 0), orvaneTable);
   orvane._free(name);
   if (session === 0) throw new Error('no memory for a run');
@@ -112,9 +124,72 @@ function orvaneFilter(orvane, request, reply) {
   }
 }
 
-function orvaneHandle(orvane, request) {
+// Whether bytes are UTF-8 text.
+function orvaneIsUTF8(bytes) {
+  try {
+    new TextDecoder('utf-8', { fatal: true }).decode(bytes);
+    return true;
+  } catch (error) {
+    return false;
+  }
+}
+
+async function orvaneOpen(request, reply) {
+  orvaneInput = null;
+  let bytes;
+  try {
+    bytes = new Uint8Array(request.file ? await request.file.arrayBuffer() : request.bytes);
+  } catch (error) {
+    reply({ type: 'opened', fault: String(error && error.message || error) });
+    return;
+  }
+  orvaneInput = { bytes, name: request.name };
+  // Only a text that the page would copy is looked at: a larger one is downloaded.
+  reply({ type: 'opened', size: bytes.length, utf8: bytes.length <= request.copyMax && orvaneIsUTF8(bytes) });
+}
+
+// The lines around offset, each cut to width bytes.
+function orvaneContext(request, reply) {
+  const bytes = orvaneInput ? orvaneInput.bytes : new Uint8Array(0);
+  const offset = Math.min(Math.max(0, request.offset), bytes.length);
+  const width = request.width;
+  const lineStart = (at) => (at <= 0 ? 0 : bytes.lastIndexOf(10, at - 1) + 1);
+  const lineEnd = (at) => {
+    const newline = bytes.indexOf(10, at);
+    return newline === -1 ? bytes.length : newline;
+  };
+  // A line of megabytes costs one search for its bounds, here in the worker; nothing of it but
+  // the window is copied, or shown.
+  const start = lineStart(offset);
+  const end = lineEnd(offset);
+  const lines = [];
+  let from = Math.max(start, Math.min(offset - (width >> 1), end - width));
+  lines.push({ number: request.line, bytes: bytes.slice(from, Math.min(end, from + width)), cutBefore: from > start,
+    cutAfter: from + width < end, marked: true });
+  for (let n = 1, at = start; n <= request.around && at > 0; ++n) {
+    const previous = lineStart(at - 1);
+    const stop = at - 1;
+    lines.unshift({ number: request.line - n, bytes: bytes.slice(previous, Math.min(stop, previous + width)),
+      cutBefore: false, cutAfter: previous + width < stop, marked: false });
+    at = previous;
+  }
+  for (let n = 1, at = end + 1; n <= request.around && at <= bytes.length && end < bytes.length; ++n) {
+    const stop = lineEnd(at);
+    lines.push({ number: request.line + n, bytes: bytes.slice(at, Math.min(stop, at + width)), cutBefore: false,
+      cutAfter: at + width < stop, marked: false });
+    if (stop >= bytes.length) break;
+    at = stop + 1;
+  }
+  reply({ type: 'context', lines });
+}
+
+async function orvaneHandle(orvane, request) {
   const reply = (message, transfer) => self.postMessage(Object.assign({ id: request.id }, message), transfer || []);
-  if (request.type === 'filter') {
+  if (request.type === 'open') {
+    await orvaneOpen(request, reply);
+  } else if (request.type === 'context') {
+    orvaneContext(request, reply);
+  } else if (request.type === 'filter') {
     orvaneFilter(orvane, request, reply);
   } else if (request.type === 'ranges') {
     const bytes = new Uint8Array(request.bytes);
@@ -142,8 +217,10 @@ function orvaneRenew() {
   });
 }
 
+// One request at a time, in order: an open reads its file before the filtering after it.
+let orvaneQueue = Promise.resolve();
 self.onmessage = (event) => {
-  orvaneModule.then((orvane) => orvaneHandle(orvane, event.data)).catch((error) => {
+  orvaneQueue = orvaneQueue.then(() => orvaneModule).then((orvane) => orvaneHandle(orvane, event.data)).catch((error) => {
     orvaneRenew();
     self.postMessage({ id: event.data.id, type: 'failed', message: String(error && error.message || error) });
   });

@@ -55,8 +55,10 @@ function moduleFace() {
   return {
     client,
     async filter(input, options, name = '-', extra) {
-      const result = await client.filter(copy(input), name,
-        { bibtex: options.includes('--bibtex'), isbn13: options.includes('--isbn13') }, null, extra);
+      const opened = await client.open(copy(input), name);
+      if (opened.fault) return { result: { failed: opened.fault } };
+      const result = await client.filter({ bibtex: options.includes('--bibtex'), isbn13: options.includes('--isbn13') },
+        null, extra);
       if (result.failed !== undefined) return { result };
       const warnings = [];
       for (let i = 0; i < result.warnings.length; ++i) warnings.push(Buffer.from(result.warnings.at(i).text));
