@@ -77,6 +77,90 @@ test('a request that fails part-way, then a file: the file\'s bytes, nothing of 
   await page.close();
 });
 
+// Each new input clears every view of the last and sets BibTeX mode from its own name or content;
+// the last input and the last options win, whatever order reads and runs end in.
+test('inputs one after another: the last wins, each with its own mode, its line ends and its own context', { skip: noBrowser }, async () => {
+  await context.grantPermissions(['clipboard-read', 'clipboard-write']);
+  const page = await openPage(context);
+  // A .bib file turns BibTeX mode on; a plain list opened next has the default mode again.
+  await openInPage(page, { name: 'refs.bib', mimeType: 'text/plain', buffer: Buffer.from('@book{k, doi = {10.1/9780201633610}, isbn = {0201633612}}\n') });
+  assert.ok(await page.isChecked('#bibtex'));
+  await page.click('#changes li button');
+  assert.match(await page.textContent('#context'), /@book\{k/);
+  const list = Buffer.from('Gamma 0201633612\nKnuth 9780201896831\n');
+  await openInPage(page, { name: 'reading.txt', mimeType: 'text/plain', buffer: list });
+  assert.ok(!(await page.isChecked('#bibtex')));
+  assert.match(await page.textContent('#counts'), /^2 changes, 0 warnings;/);
+  assert.strictEqual(await page.textContent('#context'), 'Select a change or a warning to see its line.');
+  // A large file, then at once a small one: the page ends on the small one.
+  const large = Buffer.from('a line with 0201633612 in it\n'.repeat(400000));
+  const before = await inputCount(page);
+  await page.setInputFiles('#file', { name: 'large.txt', mimeType: 'text/plain', buffer: large });
+  await page.setInputFiles('#file', { name: 'small.txt', mimeType: 'text/plain', buffer: list });
+  await settled(page, before + 1);
+  const got = await download(page);
+  assert.strictEqual(got.name, 'small.txt');
+  assert.ok(got.bytes.equals(cli([], list).stdout));
+  // A key typed, then at once a paste: the paste wins, its CRLF kept; pasted BibTeX turns
+  // BibTeX mode on.
+  const typed = await inputCount(page);
+  await page.type('#text', 'x');
+  const pasted = '@book{p,\r\n  isbn = {0201633612},\r\n  doi = {10.1/9780201633610}}\r\n';
+  await page.evaluate((text) => {
+    const transfer = new DataTransfer();
+    transfer.setData('text/plain', text);
+    document.getElementById('text').dispatchEvent(new ClipboardEvent('paste', { clipboardData: transfer, bubbles: true, cancelable: true }));
+  }, pasted);
+  await settled(page, typed);
+  await page.waitForTimeout(300); // the typing's timer, had it not been cleared, would fire now
+  await page.waitForFunction(() => document.body.dataset.busy === undefined && document.body.dataset.runs === document.body.dataset.requested);
+  assert.ok(await page.isChecked('#bibtex'));
+  assert.ok((await download(page)).bytes.equals(cli(['--bibtex'], Buffer.from(pasted)).stdout));
+  await page.click('#copy');
+  await page.waitForSelector('#action-status:has-text("Copied.")');
+  assert.strictEqual(await page.evaluate(() => navigator.clipboard.readText()), cli(['--bibtex'], Buffer.from(pasted)).stdout.toString());
+  // Text that is not UTF-8 is not offered to the clipboard, which would change it.
+  await openInPage(page, { name: 'latin1.txt', mimeType: 'text/plain', buffer: AWKWARD });
+  assert.ok(await page.isDisabled('#copy'));
+  assert.match(await page.textContent('#action-status'), /not UTF-8 text.*use Download/);
+  assert.deepStrictEqual(page.errors, []);
+  await page.close();
+});
+
+// A line of megabytes: the line in context is a window around the change, and the page's
+// thread is never held long; ten quick changes of an option end on the last one's result.
+test('a long line shown as a window, quick option changes, and the address read as a user means it', { skip: noBrowser }, async () => {
+  const page = await openPage(context, pageURL('?bibtex=true&isbn13=yes'));
+  assert.ok(await page.isChecked('#bibtex'));
+  assert.ok(await page.isChecked('#isbn13'));
+  await setOption(page, 'bibtex', false);
+  await setOption(page, 'isbn13', false);
+  const line = Buffer.from('x'.repeat(10e6) + ' 0201633612 ' + 'y'.repeat(10e6) + '\n');
+  // From disk, as a user opens a file: a buffer would be pushed through the page's own thread.
+  const directory = fs.mkdtempSync(path.join(os.tmpdir(), 'orvane-page-'));
+  const file = path.join(directory, 'line.txt');
+  fs.writeFileSync(file, line);
+  await page.evaluate(() => {
+    window.longest = 0;
+    new PerformanceObserver((list) => {
+      for (const entry of list.getEntries()) window.longest = Math.max(window.longest, entry.duration);
+    }).observe({ type: 'longtask', buffered: true });
+  });
+  await openInPage(page, file);
+  await page.click('#changes li button');
+  await page.waitForSelector('#context mark');
+  const marked = await page.textContent('#context mark');
+  assert.ok(marked.length < 400, `${marked.length} characters shown`);
+  assert.match(marked, /^ {5}1 {2}…x+ 0201633612 y+…\n$/);
+  for (let i = 0; i < 10; ++i) await page.click('#isbn13');
+  await page.waitForFunction(() => document.body.dataset.busy === undefined && document.body.dataset.runs === document.body.dataset.requested);
+  assert.ok((await download(page)).bytes.equals(cli([], line).stdout));
+  const longest = await page.evaluate(() => window.longest);
+  assert.ok(longest < 200, `the longest task on the page's thread took ${longest} ms`);
+  fs.rmSync(directory, { recursive: true });
+  await page.close();
+});
+
 test('a dropped file, each option, and the options kept in the address', { skip: noBrowser }, async () => {
   const page = await openPage(context);
   const text = Buffer.from('0201633612 and 9780201633610\n@book{k, note = {0201633612}}\n');
@@ -176,6 +260,10 @@ test('100 MB in a worker: progress shown as it goes, never the whole text in the
       .observe(document.getElementById('progress'), { attributes: true });
     new MutationObserver(() => window.said.push(document.getElementById('progress-text').textContent))
       .observe(document.getElementById('progress-text'), { childList: true, characterData: true, subtree: true });
+    window.longest = 0;
+    new PerformanceObserver((list) => {
+      for (const entry of list.getEntries()) window.longest = Math.max(window.longest, entry.duration);
+    }).observe({ type: 'longtask', buffered: true });
   });
   await openInPage(page, big);
   const seen = await page.evaluate(() => window.seen);
@@ -183,6 +271,9 @@ test('100 MB in a worker: progress shown as it goes, never the whole text in the
   // A screen reader hears the start and the end, not every step.
   const said = await page.evaluate(() => window.said);
   assert.ok(said.length <= 3, `announced ${said.join(' | ')}`);
+  // The page's own thread is never held long: the text is read and filtered in the worker.
+  const longest = await page.evaluate(() => window.longest);
+  assert.ok(longest < 200, `the longest task on the page's thread took ${longest} ms`);
   assert.ok((await page.content()).length < 1e6, 'the page holds no whole text');
   const want = cli(['--bibtex'], fs.readFileSync(big));
   const got = await download(page);
