@@ -158,8 +158,11 @@ bool key_value(const char *key, std::uint32_t &value) {
 
 } // namespace
 
-// The two tables of intervals, of 978 and of 979.
-struct range_index {
+// The two tables of intervals, of 978 and of 979, on cache lines of their own: made on the heap
+// with the 16-byte alignment of plain new, the bucket search's reads straddled lines, and the
+// dense corpus took 1.14 times as long for the same instructions (medians of 21 interleaved
+// rounds).
+struct alignas(64) range_index {
     prefix_table of_978;
     prefix_table of_979;
 };
