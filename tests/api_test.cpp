@@ -304,6 +304,43 @@ TEST(API, EveryWayOfDrivingRunsGivesTheCommandLinesAnswer) {
     }
 }
 
+// Tables through their life: loaded, a load refused, another loaded, the first freed while the
+// second is in use; each run gives the command line's answer for its table.
+TEST(API, TablesLoadedRefusedAndFreedInTurn) {
+    const std::string REAL = ORVANE_SOURCE_DIR "/tests/fixtures/ranges/RangeMessage-2024-01-08.xml";
+    const std::string probe = "9789969500127 9786010000009 9791032305690 0201633612\n";
+    orvane_table *small = small_table();
+    orvane_table *refused = nullptr;
+    char fault[256];
+    std::string broken = read_file(REAL).substr(0, 5000);
+    EXPECT_EQ(
+        orvane_table_load(broken.data(), broken.size(), "cut.xml", &refused, fault, sizeof fault),
+        ORVANE_BAD_EXPORT);
+    std::string bytes = read_file(REAL);
+    orvane_table *real = nullptr;
+    ASSERT_EQ(orvane_table_load(bytes.data(), bytes.size(), "real.xml", &real, fault, sizeof fault),
+              ORVANE_OK);
+    EXPECT_EQ(filter(probe, {}, "-", small).output, cli("--ranges=" + SMALL_EXPORT, probe).out);
+    orvane_table_free(small);
+    EXPECT_EQ(filter(probe, {}, "-", real).output, cli("--ranges=" + REAL, probe).out);
+    EXPECT_EQ(filter(probe).output, cli("", probe).out);
+    orvane_table_free(real);
+    EXPECT_EQ(filter(probe, {true, true}).output, cli("--bibtex --isbn13", probe).out);
+}
+
+// Names and warnings of any length come whole, as standard error would get them.
+TEST(API, LongNamesAndWarningsComeWhole) {
+    std::string name(1500, 'n');
+    name.replace(700, 1, "\t");
+    taken t = filter("0201633613\n@book{k, isbn = {0201633612}", {true, false}, name.c_str());
+    std::string shown = name.substr(0, 700) + "\\t" + name.substr(701);
+    ASSERT_EQ(t.warnings.size(), 1u);
+    EXPECT_EQ(t.errors, shown + ":2:BibTeX entry not closed at the end of the input.\n");
+    taken plain = filter("0201633613\n", {}, name.c_str());
+    EXPECT_EQ(plain.errors, shown + ":1:invalid ISBN-10 value [0201633613].\n");
+    EXPECT_EQ(std::get<2>(plain.warnings[0]), "invalid ISBN-10 value [0201633613]");
+}
+
 TEST(API, ATextGivenAByteOrALineAtATimeGivesTheSameAnswer) {
     const std::string text =
         "@book{a,\n  isbn = {0201633612},\n  note = {0201633613},\n"

@@ -434,6 +434,19 @@ failure("a directory not writable", "closed/refs.bib", BIB, b"cannot make a file
         prepare=lambda d: (os.mkdir(f"{d}/closed"), os.chmod(f"{d}/closed", 0o555)))
 
 
+# Control bytes in every part of a path are escaped, not only in the name given: here the
+# directory that a link leads to, which the message about making the new file there names.
+@row("control bytes in a linked directory's name are escaped in the message about it")
+def _(d):
+    os.mkdir(f"{d}/clo\tsed\033")
+    write(f"{d}/clo\tsed\033/re\nal.bib", BIB)
+    os.symlink("clo\tsed\033/re\nal.bib", f"{d}/refs.bib")
+    os.chmod(f"{d}/clo\tsed\033", 0o555)
+    return {"args": ["--bibtex", "--in-place", "refs.bib"], "preexec": as_user(NOBODY, NOBODY) if ROOT else None}, {
+        "status": 1, "stderr": b"?? refs.bib: cannot make a file in ./clo\\tsed\\033: Permission denied\n",
+        "files": {"clo\tsed\033/re\nal.bib": BIB}}
+
+
 def full_disk(d):
     subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", f"{d}/small"], check=True)
 
@@ -622,11 +635,26 @@ def _(d):
         "files": {"small/big.bib": OTHER * 1500, "small/after.bib": (OTHER_DONE, lambda p: True)}}
 
 
-# Signals beyond the usual few: every one whose default action ends the process is caught, and
-# where the new file is named from the start (no /proc) it is removed.
-for number in (signal.SIGABRT, signal.SIGIO, signal.SIGPWR, signal.SIGSEGV, signal.SIGRTMIN + 1, signal.SIGRTMAX):
-    for no_proc in (False, True):
-        label = {signal.SIGRTMIN + 1: "SIGRTMIN+1", signal.SIGRTMAX: "SIGRTMAX"}.get(number) or signal.Signals(number).name
+# Signals beyond the usual few: every one of the system's whose default action ends the process
+# is caught (all but SIGKILL, which cannot be, and SIGSTOP's kin, which stop it or do nothing),
+# and where the new file is named from the start (no /proc) it is removed; a few of those again
+# without /proc.
+def ends_the_process(number):
+    """Whether the signal's default action ends a process: terminate, or terminate with a core."""
+    kept = {signal.SIGKILL, signal.SIGSTOP, signal.SIGTSTP, signal.SIGTTIN, signal.SIGTTOU, signal.SIGCHLD,
+            signal.SIGCONT, signal.SIGURG, signal.SIGWINCH}
+    return number not in kept
+
+
+USUAL = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGPIPE, signal.SIGALRM,
+         signal.SIGUSR1, signal.SIGUSR2, signal.SIGXCPU)
+OTHERS = [n for n in sorted(signal.valid_signals()) if ends_the_process(n) and n not in USUAL
+          and n != signal.SIGXFSZ]  # a file-size limit is a write error of the one file
+for number in OTHERS:
+    for no_proc in (False, True) if number in (signal.SIGABRT, signal.SIGIO, signal.SIGPWR, signal.SIGSEGV,
+                                               signal.SIGRTMIN + 1, signal.SIGRTMAX) else (False,):
+        label = (signal.Signals(number).name if number in signal.Signals.__members__.values()
+                 else f"SIGRTMIN+{number - signal.SIGRTMIN}")
         @row(f"{label}{', no /proc' if no_proc else ''}", needs_root=no_proc)
         def _(d, number=number, no_proc=no_proc):
             write(f"{d}/huge.bib", HUGE)
@@ -644,6 +672,20 @@ for number in (signal.SIGABRT, signal.SIGIO, signal.SIGPWR, signal.SIGSEGV, sign
                     "during": during}, {
                 "status": -number, "stderr": lambda err, t=text: err.endswith(b"?? huge.bib: " + t + b", left as it was\n"),
                 "files": {"huge.bib": HUGE, "after.bib": OTHER}}
+
+
+# A signal ignored when orvane starts (nohup, or a shell's background job) stays ignored: the run
+# goes on and replaces the files, as the caller asked.
+@row("a hang-up ignored at start, as under nohup, ends nothing")
+def _(d):
+    write(f"{d}/huge.bib", HUGE)
+    write(f"{d}/after.bib", OTHER)
+    return {"args": ["--bibtex", "--in-place", "huge.bib", "after.bib"],
+            "preexec": lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN),
+            "during": kill_after(signal.SIGHUP, 0.01)}, {
+        "status": 0, "stderr": None,
+        "files": {"huge.bib": subprocess.run([ORVANE, "--bibtex"], input=HUGE, capture_output=True).stdout,
+                  "after.bib": OTHER_DONE}}
 
 
 # A name is never written raw: its control bytes and backslashes are escaped in every message, so

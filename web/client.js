@@ -2,6 +2,8 @@
 // tests: requests as promises, and the records of changes and warnings read an entry at a time,
 // only for what is shown.
 'use strict';
+// The records' readers of logic.js: in the page, its script comes first; in node, required.
+const orvaneRecords = typeof module !== 'undefined' ? require('./logic.js') : { changeRecords, warningRecords };
 function createOrvaneClient(worker) {
   let requestCount = 0;
   const waiting = new Map();
@@ -29,34 +31,6 @@ function createOrvaneClient(worker) {
     waiting.delete(message.id);
     asker.resolve(message);
   };
-  // The records of a reply: length, and each entry made only when asked for.
-  function changesOf(records) {
-    const { numbers, texts } = records;
-    return {
-      length: numbers.length / 6,
-      at(i) {
-        const n = numbers.subarray(6 * i, 6 * i + 6);
-        const oldEnd = n[3] + n[4];
-        return { line: n[0], offset: n[1], outputOffset: n[2], old: texts.subarray(n[3], oldEnd),
-          new: texts.subarray(oldEnd, oldEnd + n[5]) };
-      },
-    };
-  }
-  function warningsOf(records) {
-    const { numbers, texts } = records;
-    let notices = 0;
-    for (let i = 5; i < numbers.length; i += 6) notices += numbers[i] === 0 ? 1 : 0;
-    return {
-      length: numbers.length / 6,
-      notices, // warnings about the table, which do not count
-      at(i) {
-        const n = numbers.subarray(6 * i, 6 * i + 6);
-        const textAt = n[2] + n[3];
-        return { line: n[0], offset: n[1], message: texts.subarray(n[2], textAt),
-          text: texts.subarray(textAt, textAt + n[4]), counted: n[5] === 1 };
-      },
-    };
-  }
   // Filterings wait for the one the worker is doing; of those waiting only the newest is asked
   // for, and the others end at once as superseded, so that quick changes of the options cost at
   // most one run that nobody waits for.
@@ -97,7 +71,7 @@ function createOrvaneClient(worker) {
         if (reply.type === 'superseded') return { ok: false, superseded: true };
         if (reply.type === 'failed') return { ok: false, failed: reply.message };
         return { ok: reply.status === 0, status: reply.status, statusText: reply.statusText, output: reply.output,
-          changes: changesOf(reply.changes), warnings: warningsOf(reply.warnings), milliseconds: reply.milliseconds };
+          changes: orvaneRecords.changeRecords(reply.changes), warnings: orvaneRecords.warningRecords(reply.warnings), milliseconds: reply.milliseconds };
       });
     },
     // The lines around offset of the open text, the one of offset numbered line: [{number, bytes,

@@ -50,22 +50,10 @@
     }
   }
 
-  // A word of the command line, quoted for a POSIX shell where it needs it.
-  function shellWord(word) {
-    return /^[A-Za-z0-9_.,:+@%/=-]+$/.test(word) ? word : "'" + word.replace(/'/g, "'\\''") + "'";
-  }
   function showCommand() {
-    const words = ['orvane'];
-    if ($('bibtex').checked) words.push('--bibtex');
-    if ($('isbn13').checked) words.push('--isbn13');
-    if (state.ranges !== null) words.push(shellWord('--ranges=' + state.ranges));
-    // A file's result is what --in-place makes of it; a typed text is standard input.
-    if (state.input && !state.input.typed) words.push('--in-place', shellWord(state.input.name));
-    $('command').textContent = words.join(' ');
+    $('command').textContent = commandLine({ bibtex: $('bibtex').checked, isbn13: $('isbn13').checked,
+      ranges: state.ranges, input: state.input });
   }
-
-  // Whether a pasted or typed text looks like BibTeX: an entry's '@', type and opening.
-  const looksLikeBibTeX = (text) => /^[ \t]*@[A-Za-z]+[ \t]*[{(]/m.test(text.slice(0, 1 << 16));
 
   // ---- Input.
   // The body's data-inputs, data-requested and data-runs count the inputs taken, the filterings
@@ -111,7 +99,7 @@
   function openFile(file) {
     clearTimeout(typing);
     $('text').value = '';
-    setInput(file, file.name, false, /\.bib$/i.test(file.name));
+    setInput(file, file.name, false, namedBibTeX(file.name));
   }
   $('file').addEventListener('change', () => {
     if ($('file').files.length) openFile($('file').files[0]);

@@ -1,7 +1,7 @@
 // Takes the screenshot of the page that the README shows: the shipped sample opened, a warning
 // selected.
 //
-//   ORVANE=build/orvane ORVANE_WEB=build-wasm/web node web/screenshot.js docs/page.png
+//   node web/screenshot.js docs/page.png        (ORVANE and ORVANE_WEB as for the tests)
 'use strict';
 const path = require('node:path');
 const { SOURCE, launch, openPage, openInPage } = require('./tests/support');

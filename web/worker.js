@@ -148,39 +148,10 @@ async function orvaneOpen(request, reply) {
   reply({ type: 'opened', size: bytes.length, utf8: bytes.length <= request.copyMax && orvaneIsUTF8(bytes) });
 }
 
-// The lines around offset, each cut to width bytes.
+// The lines around offset of the open text (logic.js cuts them).
 function orvaneContext(request, reply) {
   const bytes = orvaneInput ? orvaneInput.bytes : new Uint8Array(0);
-  const offset = Math.min(Math.max(0, request.offset), bytes.length);
-  const width = request.width;
-  const lineStart = (at) => (at <= 0 ? 0 : bytes.lastIndexOf(10, at - 1) + 1);
-  const lineEnd = (at) => {
-    const newline = bytes.indexOf(10, at);
-    return newline === -1 ? bytes.length : newline;
-  };
-  // A line of megabytes costs one search for its bounds, here in the worker; nothing of it but
-  // the window is copied, or shown.
-  const start = lineStart(offset);
-  const end = lineEnd(offset);
-  const lines = [];
-  let from = Math.max(start, Math.min(offset - (width >> 1), end - width));
-  lines.push({ number: request.line, bytes: bytes.slice(from, Math.min(end, from + width)), cutBefore: from > start,
-    cutAfter: from + width < end, marked: true });
-  for (let n = 1, at = start; n <= request.around && at > 0; ++n) {
-    const previous = lineStart(at - 1);
-    const stop = at - 1;
-    lines.unshift({ number: request.line - n, bytes: bytes.slice(previous, Math.min(stop, previous + width)),
-      cutBefore: false, cutAfter: previous + width < stop, marked: false });
-    at = previous;
-  }
-  for (let n = 1, at = end + 1; n <= request.around && at <= bytes.length && end < bytes.length; ++n) {
-    const stop = lineEnd(at);
-    lines.push({ number: request.line + n, bytes: bytes.slice(at, Math.min(stop, at + width)), cutBefore: false,
-      cutAfter: at + width < stop, marked: false });
-    if (stop >= bytes.length) break;
-    at = stop + 1;
-  }
-  reply({ type: 'context', lines });
+  reply({ type: 'context', lines: lineWindow(bytes, request.offset, request.line, request.around, request.width) });
 }
 
 async function orvaneHandle(orvane, request) {

@@ -15,6 +15,23 @@ const cases = spawnSync('python3', [path.join(SOURCE, 'tests', 'text_cases.py')]
   .stdout.trim().split('\n').map((line) => JSON.parse(line))
   .map((c) => Object.assign(c, { input: Buffer.from(c.input, 'base64') }));
 
+// The lines of --check that say what would change, for a case.
+function checkLines(c) {
+  const check = cli(['--check', ...c.options], c.input, c.ranges);
+  return check.stderr.toString('latin1').split('\n').filter((line) => line.includes(' would be written as '));
+}
+
+// The module's changes, worded as --check words them.
+function changesOf(result) {
+  const lines = [];
+  for (let i = 0; i < result.changes.length; ++i) {
+    const change = result.changes.at(i);
+    lines.push(`-:${change.line}:${Buffer.from(change.old).toString('latin1')} would be written as ` +
+      `${Buffer.from(change.new).toString('latin1')}.`);
+  }
+  return lines;
+}
+
 test('the cases are there', () => assert.ok(cases.length >= 50, `${cases.length} cases`));
 
 test('the module gives the command line\'s bytes on every case', async () => {
@@ -25,6 +42,8 @@ test('the module gives the command line\'s bytes on every case', async () => {
     const got = await face.filter(c.input, c.options);
     assert.deepStrictEqual([got.stdout.toString('latin1'), got.stderr.toString('latin1')],
       [want.stdout.toString('latin1'), want.stderr.toString('latin1')], c.name);
+    // Each change, as --check words it, in order.
+    assert.deepStrictEqual(changesOf(got.result), checkLines(c), c.name);
     if (c.ranges) await face.builtIn();
   }
 });
@@ -99,6 +118,12 @@ test('the page gives the command line\'s bytes and warnings on every case', { sk
       const got = await download(page).catch((error) => assert.fail(`${c.name}: ${error.message}`));
       assert.ok(got.bytes.equals(want.stdout), `${c.name}: output`);
       assert.deepStrictEqual(await listedWarnings(page), warningsOf(want.stderr), `${c.name}: warnings`);
+      // The page's list of changes says what --check says, entry for entry.
+      const listed = await page.$$eval('#changes li', (items) => items.map((item) => item.textContent));
+      assert.deepStrictEqual(listed, checkLines(c).map((line) => {
+        const [, number, old, now] = line.match(/^-:(\d+):(.*) would be written as (.*)\.$/);
+        return `line ${number}: ${old} → ${now}`;
+      }), `${c.name}: changes`);
       if (c.ranges) {
         await page.click('#built-in');
         await page.waitForSelector('#ranges-status:has-text("Ranges: built in.")');

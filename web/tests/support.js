@@ -11,7 +11,7 @@ const { createOrvaneClient } = require('../client.js');
 // where the README's commands build them in this checkout.
 const SOURCE = path.resolve(__dirname, '..', '..');
 const ORVANE = process.env.ORVANE || path.join(SOURCE, 'build', 'orvane');
-const PAGE = process.env.ORVANE_WEB || path.join(SOURCE, 'build-wasm', 'web');
+const PAGE = process.env.ORVANE_WEB || path.join(SOURCE, 'build-wasm', 'page');
 for (const [what, where, variable] of [
   ['the command line', ORVANE, 'ORVANE'],
   ['the page', path.join(PAGE, 'index.html'), 'ORVANE_WEB'],
