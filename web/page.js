@@ -117,12 +117,15 @@
     const files = event.dataTransfer && event.dataTransfer.files;
     if (files && files.length) openFile(files[0]);
   });
+  // The drop zone is a button: a click, Enter or the space bar opens the picker.
+  drop.addEventListener('click', () => $('file').click());
   drop.addEventListener('keydown', (event) => {
     if (event.key === 'Enter' || event.key === ' ') {
       event.preventDefault();
       $('file').click();
     }
   });
+  $('ranges-button').addEventListener('click', () => $('ranges').click());
   // A paste is taken as the clipboard has it, its line ends included (a text box would make each
   // CR a LF), and shown in the box only where it is not large.
   let typing = 0;
@@ -290,7 +293,8 @@
         const item = document.createElement('li');
         const button = document.createElement('button');
         button.type = 'button';
-        button.setAttribute('aria-pressed', 'false');
+        // One tab stop for the whole list, on its first entry until another is chosen.
+        button.tabIndex = count === 0 ? 0 : -1;
         button.append(...parts(entry));
         button.addEventListener('click', () => select(button, entry));
         item.append(button);
@@ -305,10 +309,29 @@
   }
   let selected = null;
   function select(button, entry) {
-    if (selected) selected.setAttribute('aria-pressed', 'false');
-    button.setAttribute('aria-pressed', 'true');
+    if (selected) selected.removeAttribute('aria-current');
+    button.setAttribute('aria-current', 'true');
     selected = button;
+    moveStop(button);
     showContext(entry, button);
+  }
+  // The list's one tab stop moves to button.
+  function moveStop(button) {
+    for (const other of button.closest('ol').querySelectorAll('button[tabindex="0"]')) other.tabIndex = -1;
+    button.tabIndex = 0;
+  }
+  // In a list, the arrow keys, Home and End move among its entries; Tab leaves it.
+  for (const id of ['changes', 'warnings']) {
+    $(id).addEventListener('keydown', (event) => {
+      const buttons = [...$(id).querySelectorAll('li button')];
+      const at = buttons.indexOf(document.activeElement);
+      if (at === -1) return;
+      const to = { ArrowDown: at + 1, ArrowUp: at - 1, Home: 0, End: buttons.length - 1 }[event.key];
+      if (to === undefined || to < 0 || to >= buttons.length) return;
+      event.preventDefault();
+      moveStop(buttons[to]);
+      buttons[to].focus();
+    });
   }
   // The lines around the entry's place, its own line marked: each a window of the line, which
   // the worker cuts, so that a line of megabytes costs the page nothing.

@@ -335,6 +335,55 @@ test('keyboard, labels and roles; light and dark by the system', { skip: noBrows
   await page.close();
 });
 
+// Keyboard alone, and what axe-core finds (nothing) in each state of the page: each list one tab
+// stop moved with the arrow keys, the hidden file inputs out of the tab order, the drop zone a
+// named button, distinct names for distinct controls.
+test('keyboard alone, and axe-core in each state', { skip: noBrowser }, async () => {
+  const axe = fs.readFileSync(require.resolve('axe-core/axe.min.js'), 'utf8');
+  const checked = await browser.newContext({ bypassCSP: true });
+  const page = await openPage(checked);
+  const violations = async (state) => {
+    await page.evaluate(axe);
+    const found = await page.evaluate(async () => (await axe.run(document)).violations
+      .map((v) => `${v.id}: ${v.nodes.map((n) => n.target.join(' ')).join(', ')}`));
+    assert.deepStrictEqual(found, [], state);
+  };
+  await violations('empty');
+  assert.deepStrictEqual(await page.$$eval('#file, #ranges', (inputs) => inputs.map((input) => input.tabIndex)), [-1, -1]);
+  assert.strictEqual(await page.getAttribute('#drop', 'role'), 'button');
+  const lines = Array.from({ length: 800 }, (_, i) => `${i} 0201633612\n`).join('') + '0201633613\n';
+  await openInPage(page, { name: 'many.txt', mimeType: 'text/plain', buffer: Buffer.from(lines) });
+  await violations('a result with long lists');
+  const names = await page.$$eval('button', (buttons) => buttons.filter((b) => !b.hidden).map((b) => b.textContent.trim()));
+  assert.strictEqual(new Set(names.filter((n) => n.startsWith('Show more'))).size,
+    names.filter((n) => n.startsWith('Show more')).length, 'the Show more buttons are named apart');
+  // From Download to the first warning in a handful of Tabs: each list is one stop.
+  await page.focus('#download');
+  const stops = [];
+  for (let i = 0; i < 6; ++i) {
+    await page.keyboard.press('Tab');
+    stops.push(await page.evaluate(() => {
+      const e = document.activeElement;
+      return e.closest('ol') ? e.closest('ol').id : e.id;
+    }));
+    if (stops[stops.length - 1] === 'warnings') break;
+  }
+  assert.deepStrictEqual(stops, ['copy', 'changes', 'more-changes', 'warnings']);
+  // The arrow keys move within a list, and Enter selects.
+  await page.keyboard.down('Shift');
+  await page.keyboard.press('Tab');
+  await page.keyboard.press('Tab');
+  await page.keyboard.up('Shift');
+  await page.keyboard.press('ArrowDown');
+  await page.keyboard.press('ArrowDown');
+  await page.keyboard.press('Enter');
+  assert.match(await page.textContent('#context mark'), /^ {5}3 {2}2 0201633612\n$/);
+  assert.strictEqual(await page.getAttribute('#changes li:nth-child(3) button', 'aria-current'), 'true');
+  await violations('an entry selected');
+  await page.close();
+  await checked.close();
+});
+
 test('the page is under 200 KB compressed in all', () => {
   let total = 0;
   for (const file of ['index.html', 'style.css', 'page.js', 'orvane-worker.js']) {
