@@ -14,17 +14,6 @@
 #include <string>
 #include <string_view>
 
-namespace {
-
-// The built-in rows, copied before any input changes them.
-const std::array<ISBN_range_row, ISBN_RANGE_MAX> built_in = [] {
-    std::array<ISBN_range_row, ISBN_RANGE_MAX> rows;
-    std::copy(std::begin(ISBN_range), std::end(ISBN_range), rows.begin());
-    return rows;
-}();
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     range_message message;
     std::string fault =

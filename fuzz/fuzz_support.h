@@ -8,6 +8,9 @@
 #include "run.h"
 #include "table_upkeep.h"
 
+#include <algorithm>
+#include <array>
+#include <iterator>
 #include <memory>
 
 #include <cstdio>
@@ -47,6 +50,15 @@ inline void capture_standard_streams() {
     stdout = captured_stdout.file;
     stderr = captured_stderr.file;
 }
+
+// The built-in rows, copied before any input changes them (the rows are static data, set up
+// before this copy is made), for targets that put rows of their own in their place and then put
+// these back.
+inline const std::array<ISBN_range_row, ISBN_RANGE_MAX> built_in = [] {
+    std::array<ISBN_range_row, ISBN_RANGE_MAX> rows;
+    std::copy(std::begin(ISBN_range), std::end(ISBN_range), rows.begin());
+    return rows;
+}();
 
 inline std::unique_ptr<orvane_run> fuzz_run_now;
 

@@ -11,18 +11,6 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-// The built-in rows, copied before any input changes them: the table is static data, set up
-// before this copy is made.
-const std::array<ISBN_range_row, ISBN_RANGE_MAX> built_in = [] {
-    std::array<ISBN_range_row, ISBN_RANGE_MAX> rows;
-    std::copy(std::begin(ISBN_range), std::end(ISBN_range), rows.begin());
-    return rows;
-}();
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     // Texts separated by NUL bytes.
     std::vector<std::string> texts;

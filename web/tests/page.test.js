@@ -11,7 +11,7 @@ const os = require('node:os');
 const path = require('node:path');
 const zlib = require('node:zlib');
 const { PAGE, SOURCE, cli, noBrowser, launch, pageURL, openPage, openInPage, inputCount, settled, setOption, download,
-  listedWarnings, warningsOf } = require('./support');
+  listedWarnings, warningsOf, paste } = require('./support');
 
 // Bytes that a text decoding would not bring back: Latin-1, mixed encodings, NUL, CRLF, a lone CR.
 const AWKWARD = Buffer.concat([
@@ -106,11 +106,7 @@ test('inputs one after another: the last wins, each with its own mode, its line 
   const typed = await inputCount(page);
   await page.type('#text', 'x');
   const pasted = '@book{p,\r\n  isbn = {0201633612},\r\n  doi = {10.1/9780201633610}}\r\n';
-  await page.evaluate((text) => {
-    const transfer = new DataTransfer();
-    transfer.setData('text/plain', text);
-    document.getElementById('text').dispatchEvent(new ClipboardEvent('paste', { clipboardData: transfer, bubbles: true, cancelable: true }));
-  }, pasted);
+  await paste(page, pasted);
   await settled(page, typed);
   await page.waitForTimeout(300); // the typing's timer, had it not been cleared, would fire now
   await page.waitForFunction(() => document.body.dataset.busy === undefined && document.body.dataset.runs === document.body.dataset.requested);
@@ -203,11 +199,7 @@ test('typed text, and the result copied', { skip: noBrowser }, async () => {
   // A paste of more than a mebibyte is taken whole, and not put into the page.
   const pasted = 'x 0201633612\n'.repeat(100000);
   const again = await inputCount(page);
-  await page.evaluate((text) => {
-    const transfer = new DataTransfer();
-    transfer.setData('text/plain', text);
-    document.getElementById('text').dispatchEvent(new ClipboardEvent('paste', { clipboardData: transfer, bubbles: true, cancelable: true }));
-  }, pasted);
+  await paste(page, pasted);
   await settled(page, again);
   assert.strictEqual(await page.inputValue('#text'), '');
   assert.match(await page.textContent('#counts'), /^100,000 changes, 0 warnings;/);

@@ -120,6 +120,16 @@ async function openInPage(page, file) {
   await settled(page, before);
 }
 
+// Pastes text into the page's text box, as the clipboard would hand it over.
+async function paste(page, text) {
+  await page.evaluate((pasted) => {
+    const transfer = new DataTransfer();
+    transfer.setData('text/plain', pasted);
+    document.getElementById('text').dispatchEvent(new ClipboardEvent('paste', { clipboardData: transfer, bubbles: true,
+      cancelable: true }));
+  }, text);
+}
+
 async function setOption(page, id, on) {
   const box = page.locator('#' + id);
   if ((await box.isChecked()) !== on) await box.setChecked(on);
@@ -146,4 +156,4 @@ function warningsOf(stderr, name = '-') {
 }
 
 module.exports = { ORVANE, PAGE, SOURCE, cli, moduleFace, noBrowser, launch, pageURL, openPage, settled, inputCount,
-  openInPage, setOption, download, listedWarnings, warningsOf };
+  openInPage, setOption, download, listedWarnings, warningsOf, paste };
