@@ -3,7 +3,11 @@
 # seeded fault as a small edit to a copy of the tree, builds the fuzz target (or the tests) that
 # should find it there, and checks that it does: a fuzz target within a short run, a test (a
 # target test:NAME, for faults that no fuzz target reaches or that only a test has caught) by
-# failing. The sources themselves carry no fault hooks.
+# failing, and the page's tests (a target web:PATTERN, for faults in the page's JavaScript and
+# the module's glue) by failing, run in node and Debian's Chromium against the page with the
+# fault: its scripts copied over the built page, or the module built anew for a fault in the
+# worker or the glue. The sources themselves carry no fault hooks. The web faults need the page
+# and the command line built first (./test.sh page).
 #
 #   fuzz/prove_power.sh [SECONDS] [NAME]   the longest run per fault, 120 s by default; with
 #                                          NAME, only the faults whose name contains it
@@ -85,6 +89,16 @@ faults=(
   "a change's place in the output not moved by the changes before it|test:API.GivesOutputWarningsAndChangesWithLinesAndOffsets|src/filter.cpp|s/        state.input->output_growth +=/        state.input->output_growth =/"
   "a hook's refusal not ending the run's output|test:API.EveryWayOfDrivingRunsGivesTheCommandLinesAnswer|src/orvane.cpp|s/    fail_output(run.out, ECANCELED);/    ;/"
   "a failed load of an export put in place|test:API.ALoadThatRunsOutOfMemoryAnywhereLeavesTheTableInUse|src/orvane.cpp|s/    if (made == nullptr || !make_ISBN_table(\*made, message)) {/    if (made == nullptr || (!make_ISBN_table(*made, message) \&\& false)) {/"
+  "a new input keeps the last one's line in context|web:the last wins|web/page.js|s/    \$('context').textContent = 'Select a change or a warning to see its line.';/    ;/"
+  "the list of changes shows the new text as the old|web:every case|web/page.js|s/span('old', shown(change.old))/span('old', shown(change.new))/"
+  "a text not UTF-8 offered to the clipboard|web:the last wins|web/page.js|s/    const copyable = state.input.utf8 \&\& size <= COPY_MAX;/    const copyable = size <= COPY_MAX;/"
+  "a second quote in a shell word left unquoted|web:shell word|web/logic.js|s/word.replace(\/'\/g,/word.replace(\/'\/,/"
+  "an entry opened with a parenthesis not taken for BibTeX|web:the mode|web/logic.js|s/\[{(\]\/m/[{]\/m/"
+  "the window of a long line at its start, not around the change|web:window|web/logic.js|s/  const from = Math.max(start, Math.min(offset - (width >> 1), end - width));/  const from = start;/"
+  "a change's old text cut to the new one's length|web:every case|web/logic.js|s/      const oldEnd = n\[3\] + n\[4\];/      const oldEnd = n[3] + n[5];/"
+  "the module's warnings counted the other way round|web:picker|web/orvane_wasm.cpp|s/warning->counted ? 1.0 : 0.0/warning->counted ? 0.0 : 1.0/"
+  "the worker writes past the run's room|web:long line|web/worker.js|s/Math.min(input.length, at + orvane._orvane_web_room_size(session))/Math.min(input.length, at + 4 * 1024 * 1024)/"
+  "a long warning's line cut to the usual buffer|test:API.LongNamesAndWarningsComeWhole|src/diagnostics.cpp|s/        large.resize(length);/        large.resize(sizeof buffer); length = sizeof buffer;/"
   "output held back before a read from a socket or a terminal|test:interleaving|src/files.cpp|s/    bool may_wait = fstat(descriptor, \&status) != 0 || !S_ISREG(status.st_mode);/    bool may_wait = fstat(descriptor, \&status) != 0 || S_ISFIFO(status.st_mode);/"
 )
 
@@ -100,6 +114,34 @@ for fault in "${faults[@]}"; do
   sed -i "$expression" "$tree/$file"
   if cmp -s "$file" "$tree/$file"; then
     echo "NOT PLANTED: $name (the edit no longer matches $file)"
+    continue
+  fi
+  if [[ "$target" == web:* ]]; then
+    pattern=${target#web:}
+    page=$root/page
+    rm -rf "$page"
+    if [[ "$file" == *.cpp || "$file" == web/worker.js ]]; then
+      if ! (cd "$tree" && emcmake cmake -S . -B build-wasm -DCMAKE_BUILD_TYPE=Release >/dev/null 2>&1 &&
+            cmake --build build-wasm -j"${JOBS:-2}" >/dev/null 2>&1); then
+        echo "NOT BUILT: $name (the module with the fault does not build)"
+        continue
+      fi
+      cp -r "$tree/build-wasm/page" "$page"
+    else
+      cp -r build-wasm/page "$page"
+      cp "$tree/$file" "$page/"
+    fi
+    ln -s "$PWD/web/node_modules" "$tree/web/node_modules"
+    start=$(date +%s.%N)
+    if (cd "$tree/web" && ORVANE="$OLDPWD/build/orvane" ORVANE_WEB="$page" \
+          node --test --test-name-pattern="$pattern" tests/ >"$root/log" 2>&1); then
+      echo "MISSED: $name (web tests $pattern)"
+    else
+      elapsed=$(echo "$(date +%s.%N) - $start" | bc)
+      what=$(grep -a -m1 -E "^not ok" "$root/log" | head -c 120)
+      printf 'found: %s (web tests, %.1f s): %s\n' "$name" "$elapsed" "$what"
+      found=$((found + 1))
+    fi
     continue
   fi
   if [[ "$target" == test:* ]]; then
