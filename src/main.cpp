@@ -6,6 +6,7 @@
 #include "filter.h"
 #include "input.h"
 #include "isbn.h"
+#include "lsp.h"
 #include "output.h"
 #include "range_message.h"
 #include "run.h"
@@ -31,6 +32,7 @@ constexpr const char *HELP_TEXT =
     "orvane [ --help ] [ --version ] [ --bibtex ] [ --isbn13 ] [ --ranges=FILE ] [ arguments ]\n"
     "orvane [ --bibtex ] [ --isbn13 ] [ --ranges=FILE ] --in-place FILE ...\n"
     "orvane [ --bibtex ] [ --isbn13 ] [ --ranges=FILE ] --check [ FILE ... ]\n"
+    "orvane --lsp\n"
     "\n"
     "Hyphenate apparent ISBN-10 and ISBN-13 data on the command line, or stdin.\n"
     "Arguments or lines that resemble Web URLs are copied verbatim.\n"
@@ -44,6 +46,7 @@ constexpr const char *HELP_TEXT =
     "without it, by the one that ISBN_RANGE_MESSAGE names, if set.\n"
     "With --in-place, filter each FILE and replace it where its content changes.\n"
     "With --check, write nothing, and report what would change in each FILE (or stdin).\n"
+    "With --lsp, serve an editor over the Language Server Protocol on stdin and stdout.\n"
     "\n"
     "Exit status: 0; 1 after an error, or with --check when anything would change\n"
     "or a warning about the input was given; 2 after a usage error.\n"
@@ -168,6 +171,14 @@ void take_closed_standard_descriptors() {
 // like an option is a file; for a filter of arguments it stays a text to filter.
 int main(int argc, char **argv) {
     take_closed_standard_descriptors();
+    // The language server takes its settings from the editor; it stands alone.
+    if (argc >= 2 && std::strcmp(argv[1], "--lsp") == 0) {
+        if (argc > 2) {
+            std::fputs("?? --lsp takes no other option or argument: orvane --lsp\n", stderr);
+            return 2;
+        }
+        return serve_language_server(STDIN_FILENO, STDOUT_FILENO);
+    }
     constexpr std::string_view RANGES = "--ranges=";
     orvane_options options;
     bool in_place = false;

@@ -19,6 +19,7 @@ for message in "invalid ISBN\\\\-10 value" "invalid ISBN\\\\-13 value" "must beg
                "not a regular file" "cannot make a file in" "cannot write the new content" \
                "changed while it was read, left as it was" "cannot replace it" \
                "gone while it was read, not made again" \
-               "in\\\\-place and \\\\-\\\\-check cannot be used together" "in\\\\-place needs a file"; do
+               "in\\\\-place and \\\\-\\\\-check cannot be used together" "in\\\\-place needs a file" \
+               "lsp takes no other option or argument"; do
   grep -q "$message" "$page" || { echo "not documented: $message"; exit 1; }
 done
