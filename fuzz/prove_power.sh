@@ -99,6 +99,8 @@ faults=(
   "the module's warnings counted the other way round|web:picker|web/orvane_wasm.cpp|s/warning->counted ? 1.0 : 0.0/warning->counted ? 0.0 : 1.0/"
   "the worker writes past the run's room|web:long line|web/worker.js|s/Math.min(input.length, at + orvane._orvane_web_room_size(session))/Math.min(input.length, at + 4 * 1024 * 1024)/"
   "a long warning's line cut to the usual buffer|test:API.LongNamesAndWarningsComeWhole|src/diagnostics.cpp|s/        large.resize(length);/        large.resize(sizeof buffer); length = sizeof buffer;/"
+  "a diagnostic's range one character short|test:editors|src/lsp.cpp|s/std::max<std::size_t>(end, w.offset + 1))/std::max<std::size_t>(end - 1, w.offset + 1))/"
+  "an edit's range one byte short|test:editors|src/lsp.cpp|s/        return {{\"range\", d.range(change.offset, change.offset + change.old_text.size())},/        return {{\"range\", d.range(change.offset, change.offset + change.old_text.size() - 1)},/"
   "output held back before a read from a socket or a terminal|test:interleaving|src/files.cpp|s/    bool may_wait = fstat(descriptor, \&status) != 0 || !S_ISREG(status.st_mode);/    bool may_wait = fstat(descriptor, \&status) != 0 || S_ISFIFO(status.st_mode);/"
 )
 
