@@ -89,6 +89,10 @@ function createOrvaneClient(worker) {
     async builtIn() {
       await ask({ type: 'built-in' });
     },
+    // For the tests' build of the module alone: from the after-th allocation on, every one fails.
+    async failAllocations(after) {
+      await ask({ type: 'fail-allocations', after });
+    },
   };
 }
 if (typeof module !== 'undefined') module.exports = { createOrvaneClient };

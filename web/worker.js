@@ -26,6 +26,9 @@
 //       -> {type: 'ranges', fault}: fault is '' where the export is now the table of every later
 //          filtering, else the refusal in the command line's words, and the table stays.
 //   {type: 'built-in'} -> {type: 'built-in'}: the built-in ranges from now on.
+//   {type: 'fail-allocations', after} -> {type: 'fail-allocations'}: for the tests' build of the
+//       module alone (test_faults.cpp), which has the means: from the after-th allocation on,
+//       every allocation ends the module, as memory running out does.
 //   Any request that cannot be carried out -> {type: 'failed', message}, and nothing of it
 //   stays: its run is freed, and where the module itself broke (it ran out of memory, say), a
 //   new module is made with the same table, so the next request is answered as if this one had
@@ -171,6 +174,9 @@ async function orvaneHandle(orvane, request) {
       orvaneExport = { bytes, name: request.name };
     }
     reply({ type: 'ranges', fault });
+  } else if (request.type === 'fail-allocations') {
+    if (orvane._orvane_test_fail_after) orvane._orvane_test_fail_after(request.after);
+    reply({ type: 'fail-allocations' });
   } else if (request.type === 'built-in') {
     if (orvaneTable) orvane._orvane_web_free_table(orvaneTable);
     orvaneTable = 0;

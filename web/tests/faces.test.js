@@ -8,7 +8,7 @@ const { spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const { SOURCE, cli, moduleFace, noBrowser, launch, openPage, openInPage, setOption, download, listedWarnings,
+const { SOURCE, TEST_MODULE, cli, moduleFace, noBrowser, launch, openPage, openInPage, setOption, download, listedWarnings,
   warningsOf } = require('./support');
 
 const cases = spawnSync('python3', [path.join(SOURCE, 'tests', 'text_cases.py')], { encoding: 'utf8' })
@@ -91,6 +91,49 @@ test('a request that fails part-way leaves the module as if it had never been', 
   const change = got.result.changes.at(1);
   assert.deepStrictEqual([change.line, change.offset, change.outputOffset, Buffer.from(change.new).toString()],
     [1, 18, 21, '978-9969-500-12-7']);
+});
+
+// In the module, as natively: a load that runs out of memory at any of its allocations (spread
+// over the whole load) leaves the table in use, whose answer the next request gives; the load
+// that finally has the memory is the export's. The tests' build of the module can fail them.
+test('a load that runs out of memory anywhere in the module leaves the table in use', async () => {
+  const face = moduleFace(TEST_MODULE);
+  const ranges = path.join(SOURCE, 'tests', 'fixtures', 'ranges');
+  const small = path.join(ranges, 'RangeMessage-small.xml');
+  const real = path.join(ranges, 'RangeMessage-2024-01-08.xml');
+  const probe = Buffer.from('9789969500127 9786010000009 9791032305690 0201633612 9781234567897\n');
+  const withSmall = cli([], probe, small).stdout;
+  const withReal = cli([], probe, real).stdout;
+  assert.ok(!withSmall.equals(withReal), 'the probe tells the two exports apart');
+  assert.strictEqual(await face.ranges(fs.readFileSync(small), 'RangeMessage-small.xml'), '');
+  let failed = 0;
+  for (let after = 0; ; after = after < 40 ? after + 1 : Math.ceil(after * 1.25)) {
+    await face.client.failAllocations(after);
+    const fault = await face.ranges(fs.readFileSync(real), 'real.xml');
+    await face.client.failAllocations(-1);
+    const got = await face.filter(probe, []);
+    if (fault === '') {
+      assert.ok(got.stdout.equals(withReal), `the export's table after ${after} allocations`);
+      break;
+    }
+    ++failed;
+    assert.match(fault, /^real\.xml: /, fault);
+    assert.ok(got.stdout.equals(withSmall), `the table in use after a load that failed at allocation ${after}`);
+  }
+  assert.ok(failed > 40, `${failed} loads failed`);
+});
+
+// A line that does not fit in the module's memory ends the request with its status, and no
+// result; the next request is answered in full.
+test('a line that does not fit in the module\'s memory: no result, and the next one whole', async () => {
+  const face = moduleFace(TEST_MODULE);
+  const line = Buffer.alloc(80 << 20, 'x');
+  line[line.length - 1] = 10;
+  const got = await face.filter(line, []);
+  assert.strictEqual(got.result.ok, false);
+  assert.strictEqual(got.result.statusText, 'Out of memory for an input line');
+  const next = Buffer.from('next 0201633612\n');
+  assert.ok((await face.filter(next, [])).stdout.equals(cli([], next).stdout));
 });
 
 test('the page gives the command line\'s bytes and warnings on every case', { skip: noBrowser }, async () => {

@@ -10,7 +10,7 @@ const http = require('node:http');
 const os = require('node:os');
 const path = require('node:path');
 const zlib = require('node:zlib');
-const { PAGE, SOURCE, cli, noBrowser, launch, pageURL, openPage, openInPage, inputCount, settled, setOption, download,
+const { PAGE, TEST_MODULE, SOURCE, cli, noBrowser, launch, pageURL, openPage, openInPage, inputCount, settled, setOption, download,
   listedWarnings, warningsOf, paste } = require('./support');
 
 // Bytes that a text decoding would not bring back: Latin-1, mixed encodings, NUL, CRLF, a lone CR.
@@ -154,6 +154,50 @@ test('a long line shown as a window, quick option changes, and the address read 
   const longest = await page.evaluate(() => window.longest);
   assert.ok(longest < 200, `the longest task on the page's thread took ${longest} ms`);
   fs.rmSync(directory, { recursive: true });
+  await page.close();
+});
+
+// A line that does not fit in the module's memory: said, and nothing offered. The page runs with
+// the tests' build of the module, whose memory ends at 64 MiB, so that 80 MB show it.
+test('a line that does not fit in memory is said, and nothing is offered', { skip: noBrowser }, async () => {
+  const directory = fs.mkdtempSync(path.join(os.tmpdir(), 'orvane-page-'));
+  for (const file of fs.readdirSync(PAGE)) fs.copyFileSync(path.join(PAGE, file), path.join(directory, file));
+  fs.copyFileSync(path.join(TEST_MODULE, 'orvane-worker.js'), path.join(directory, 'orvane-worker.js'));
+  const line = path.join(directory, 'line.txt');
+  const bytes = Buffer.alloc(80 << 20, 'x');
+  bytes[bytes.length - 1] = 10;
+  fs.writeFileSync(line, bytes);
+  const page = await openPage(context, 'file://' + path.join(directory, 'index.html'));
+  await openInPage(page, line);
+  assert.strictEqual(await page.textContent('#progress-text'), 'The text could not be filtered here: Out of memory ' +
+    'for an input line. Nothing is offered; the command line filters texts of any size.');
+  assert.ok(await page.isDisabled('#download'));
+  assert.ok(await page.isDisabled('#copy'));
+  assert.strictEqual(await page.textContent('#counts'), '');
+  const next = Buffer.from('next 0201633612\n');
+  await openInPage(page, { name: 'next.txt', mimeType: 'text/plain', buffer: next });
+  assert.ok((await download(page)).bytes.equals(cli([], next).stdout));
+  fs.rmSync(directory, { recursive: true });
+  await page.close();
+});
+
+// The time shown is the time waited, from the choice of the input to its result: here a small
+// file waits behind a larger one, and its "Done in" counts the wait, not only its own run.
+test('the time shown is the time waited', { skip: noBrowser }, async () => {
+  const directory = fs.mkdtempSync(path.join(os.tmpdir(), 'orvane-page-'));
+  const large = path.join(directory, 'large.txt');
+  fs.writeFileSync(large, 'a line with 0201633612 in it\n'.repeat(5000000));
+  const page = await openPage(context);
+  const before = await inputCount(page);
+  await page.setInputFiles('#file', large);
+  await page.setInputFiles('#file', { name: 'small.txt', mimeType: 'text/plain', buffer: Buffer.from('0201633612\n') });
+  const chosen = Date.now();
+  await settled(page, before + 1);
+  const waited = Date.now() - chosen;
+  fs.rmSync(directory, { recursive: true });
+  const shown = Number((await page.textContent('#progress-text')).match(/^Done in (\d+) ms\.$/)[1]);
+  assert.ok(waited > 150, `the small file waited ${waited} ms only: the test shows nothing`);
+  assert.ok(shown >= waited - 100, `shown ${shown} ms, waited at least ${waited} ms`);
   await page.close();
 });
 

@@ -12,6 +12,9 @@ const { createOrvaneClient } = require('../client.js');
 const SOURCE = path.resolve(__dirname, '..', '..');
 const ORVANE = process.env.ORVANE || path.join(SOURCE, 'build', 'orvane');
 const PAGE = process.env.ORVANE_WEB || path.join(SOURCE, 'build-wasm', 'page');
+// The tests' build of the module, beside the page's: allocations that can be made to fail, and a
+// memory of 64 MiB.
+const TEST_MODULE = process.env.ORVANE_TEST_MODULE || path.join(PAGE, '..', 'test-module');
 for (const [what, where, variable] of [
   ['the command line', ORVANE, 'ORVANE'],
   ['the page', path.join(PAGE, 'index.html'), 'ORVANE_WEB'],
@@ -36,8 +39,8 @@ function cli(options, input, ranges) {
 // The page's worker script, run in node: the same module, the same requests and the same client
 // as in the page. filter() gives the output and standard error's text as the command line's
 // streams would hold them, and the client's result.
-function moduleFace() {
-  const source = fs.readFileSync(path.join(PAGE, 'orvane-worker.js'), 'utf8');
+function moduleFace(directory = PAGE) {
+  const source = fs.readFileSync(path.join(directory, 'orvane-worker.js'), 'utf8');
   globalThis.require = require;
   globalThis.__dirname = PAGE;
   // The worker's global scope and the client's worker, joined: each message is delivered on a
@@ -155,5 +158,5 @@ function warningsOf(stderr, name = '-') {
   });
 }
 
-module.exports = { ORVANE, PAGE, SOURCE, cli, moduleFace, noBrowser, launch, pageURL, openPage, settled, inputCount,
+module.exports = { ORVANE, PAGE, TEST_MODULE, SOURCE, cli, moduleFace, noBrowser, launch, pageURL, openPage, settled, inputCount,
   openInPage, setOption, download, listedWarnings, warningsOf, paste };
