@@ -321,13 +321,25 @@ class server {
         }
         try {
             dispatch(method, request, id, params);
+            // A notification's method sent as a request still gets its answer.
+            if (request && is_notification(method))
+                send_result(id, nullptr);
         } catch (const json::exception &error) {
             if (request)
                 send_error(id, INVALID_PARAMS, error.what());
         } catch (const std::bad_alloc &) {
             if (request)
                 send_error(id, -32603, "out of memory");
+        } catch (const std::exception &error) {
+            // Whatever else a message sets off is an error of that message, never of the server.
+            if (request)
+                send_error(id, -32603, error.what());
         }
+    }
+
+    static bool is_notification(const std::string &method) {
+        return method == "initialized" || method == "workspace/didChangeConfiguration" ||
+               method.rfind("textDocument/did", 0) == 0 || method.rfind("$/", 0) == 0;
     }
 
     void dispatch(const std::string &method, bool request, const json &id, json &params) {
@@ -378,7 +390,7 @@ class server {
             send_result(id, format(params, method == "textDocument/rangeFormatting"));
         } else if (method == "textDocument/codeAction") {
             send_result(id, code_actions(params));
-        } else if (request) {
+        } else if (request && !is_notification(method)) {
             send_error(id, METHOD_NOT_FOUND, "no method " + method);
         }
     }

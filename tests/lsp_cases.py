@@ -349,5 +349,37 @@ def _(s):
     return problems + shut(s)
 
 
+@case("random messages of every method with parameters of every shape: never a crash, every request answered")
+def _(s):
+    import random
+    rng = random.Random(20261211)
+    s.send(INITIALIZE)
+    answer(s, 1)
+    s.send(opened(URI, BIB))
+    methods = ["textDocument/didOpen", "textDocument/didChange", "textDocument/didSave", "textDocument/didClose",
+               "textDocument/formatting", "textDocument/rangeFormatting", "textDocument/codeAction",
+               "workspace/didChangeConfiguration", "initialize", "no/such"]
+    shapes = [None, 0, -1, 2 ** 40, "x", "", [], {}, True, {"uri": URI}, {"line": -5, "character": 2 ** 33},
+              {"start": {"line": 0, "character": 0}, "end": {"line": 99, "character": 0}}]
+
+    def value(depth=0):
+        if depth > 2 or rng.random() < 0.4:
+            return rng.choice(shapes)
+        keys = ["textDocument", "uri", "range", "start", "end", "line", "character", "text", "contentChanges",
+                "settings", "orvane", "isbn13", "ranges", "languageId", "options"]
+        return {rng.choice(keys): value(depth + 1) for _ in range(rng.randint(1, 4))}
+
+    problems = []
+    for ident in range(100, 400):
+        message = {"method": rng.choice(methods), "params": value()}
+        if rng.random() < 0.7:
+            message["id"] = ident
+        s.send(message)
+        if "id" in message and answer(s, ident) is None:
+            problems.append(f"no answer to {message}")
+            break
+    return problems + shut(s)
+
+
 if __name__ == "__main__":
     sys.exit(run_cases(sys.argv[2:]))
