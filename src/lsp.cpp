@@ -59,8 +59,7 @@ findings filter_document(const std::string &text, const orvane_options &options,
                          const orvane_table *table) {
     findings found;
     orvane_hooks hooks;
-    hooks.context = &found;
-    hooks.output = [](void *, const char *, std::size_t) { return true; };
+    hooks.context = &found; // the output itself is dropped: only the changes are wanted
     hooks.change = [](void *context, const orvane_change *change) {
         static_cast<findings *>(context)->changes.push_back(
             {change->offset, std::string(change->old_text, change->old_length),
@@ -89,6 +88,10 @@ struct document {
     std::string text;
     std::vector<std::size_t> line_starts;
     bool due = false;
+    // Where the last position was counted: its line, its byte and its UTF-16 column.
+    mutable std::size_t counted_line = 0;
+    mutable std::size_t counted_at = 0;
+    mutable std::size_t counted_units = 0;
 
     void set_text(std::string fresh) {
         text = std::move(fresh);
@@ -96,6 +99,7 @@ struct document {
     }
 
     void count_lines() {
+        counted_line = counted_at = counted_units = 0;
         line_starts.assign(1, 0);
         const char *begin = text.data();
         const char *end = begin + text.size();
@@ -119,17 +123,24 @@ struct document {
     }
 
     // The protocol's position of a byte offset: its line, and its column in UTF-16 code units
-    // (a UTF-8 sequence of four bytes is two of them, every other one).
+    // (a UTF-8 sequence of four bytes is two of them, every other one). Positions are asked for
+    // in order, so the count goes on from the last one on the same line: a line of megabytes with
+    // thousands of numbers costs its length once, not once for each.
     json position(std::uint64_t offset) const {
         std::size_t at = std::min<std::size_t>(offset, text.size());
         auto line = std::upper_bound(line_starts.begin(), line_starts.end(), at) - 1;
-        std::size_t units = 0;
-        for (std::size_t i = *line; i < at; ++i) {
-            auto byte = static_cast<unsigned char>(text[i]);
-            if ((byte & 0xC0) != 0x80)
-                units += byte >= 0xF0 ? 2 : 1;
+        std::size_t index = static_cast<std::size_t>(line - line_starts.begin());
+        if (index != counted_line || at < counted_at) {
+            counted_line = index;
+            counted_at = *line;
+            counted_units = 0;
         }
-        return {{"line", line - line_starts.begin()}, {"character", units}};
+        for (; counted_at < at; ++counted_at) {
+            auto byte = static_cast<unsigned char>(text[counted_at]);
+            if ((byte & 0xC0) != 0x80)
+                counted_units += byte >= 0xF0 ? 2 : 1;
+        }
+        return {{"line", index}, {"character", counted_units}};
     }
 
     json range(std::uint64_t begin, std::uint64_t end) const {
@@ -203,18 +214,35 @@ class server {
         return true;
     }
 
+    // The Content-Length of a header (its name in any case), where it has one.
+    static std::optional<std::size_t> content_length(std::string_view header) {
+        constexpr std::string_view NAME = "content-length:";
+        for (std::size_t at = 0; at < header.size();) {
+            std::size_t stop = std::min(header.find("\r\n", at), header.size());
+            std::string_view line = header.substr(at, stop - at);
+            at = stop + 2;
+            if (line.size() < NAME.size() ||
+                !std::equal(NAME.begin(), NAME.end(), line.begin(), [](char a, char b) {
+                    return a == std::tolower(static_cast<unsigned char>(b));
+                }))
+                continue;
+            std::string digits(line.substr(NAME.size()));
+            char *stopped = nullptr;
+            unsigned long long value = std::strtoull(digits.c_str(), &stopped, 10);
+            if (stopped != digits.c_str())
+                return static_cast<std::size_t>(value);
+        }
+        return std::nullopt;
+    }
+
     // Whether the input read so far holds a whole message (or a header without a length).
     bool holds_message() const {
         std::size_t end = buffer_.find("\r\n\r\n");
         if (end == std::string::npos)
             return false;
-        std::string lower = buffer_.substr(0, end);
-        std::transform(lower.begin(), lower.end(), lower.begin(),
-                       [](unsigned char c) { return std::tolower(c); });
-        std::size_t at = lower.find("content-length:");
-        if (at == std::string::npos)
-            return true;
-        return buffer_.size() - end - 4 >= std::strtoull(lower.c_str() + at + 15, nullptr, 10);
+        std::optional<std::size_t> length =
+            content_length(std::string_view(buffer_).substr(0, end));
+        return !length || buffer_.size() - end - 4 >= *length;
     }
 
     // The next message's body; none where the input ends. A header without a length is answered
@@ -227,36 +255,18 @@ class server {
                     return std::nullopt;
                 continue;
             }
-            std::string header = buffer_.substr(0, end);
+            std::optional<std::size_t> length =
+                content_length(std::string_view(buffer_).substr(0, end));
             buffer_.erase(0, end + 4);
-            std::size_t length = 0;
-            bool known = false;
-            for (std::size_t at = 0; at < header.size();) {
-                std::size_t stop = header.find("\r\n", at);
-                std::string line =
-                    header.substr(at, stop == std::string::npos ? std::string::npos : stop - at);
-                at = stop == std::string::npos ? header.size() : stop + 2;
-                constexpr std::string_view NAME = "content-length:";
-                std::string lower = line;
-                std::transform(lower.begin(), lower.end(), lower.begin(),
-                               [](unsigned char c) { return std::tolower(c); });
-                if (lower.compare(0, NAME.size(), NAME) == 0) {
-                    char *stopped = nullptr;
-                    unsigned long long value =
-                        std::strtoull(line.c_str() + NAME.size(), &stopped, 10);
-                    known = stopped != line.c_str() + NAME.size();
-                    length = static_cast<std::size_t>(value);
-                }
-            }
-            if (!known) {
+            if (!length) {
                 send_error(nullptr, PARSE_ERROR, "a message without Content-Length");
                 continue;
             }
-            while (buffer_.size() < length)
+            while (buffer_.size() < *length)
                 if (!fill())
                     return std::nullopt;
-            std::string body = buffer_.substr(0, length);
-            buffer_.erase(0, length);
+            std::string body = buffer_.substr(0, *length);
+            buffer_.erase(0, *length);
             return body;
         }
     }

@@ -22,9 +22,9 @@ SMALL_EXPORT = os.path.join(SOURCE, "tests", "fixtures", "ranges", "RangeMessage
 class Session:
     """A server and the client's side of its pipes."""
 
-    def __init__(self, env=None):
+    def __init__(self, env=None, preexec=None):
         self.process = subprocess.Popen([ORVANE, "--lsp"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE, env=env)
+                                        stderr=subprocess.PIPE, env=env, preexec_fn=preexec)
         self.buffer = bytearray()
         self.stray = b""  # bytes on standard output that are not a message
 
@@ -346,6 +346,24 @@ def _(s):
     s.send(notification("textDocument/didClose", {"textDocument": {"uri": URI}}))
     if diagnostics(s) != []:
         problems.append("at close")
+    return problems + shut(s)
+
+
+@case("a line of 660 KB holding 60,000 numbers: every edit at its place, within a bound of CPU time")
+def _(s):
+    import resource
+    s.close()
+    s.__init__(preexec=lambda: resource.setrlimit(resource.RLIMIT_CPU, (10, 10)))
+    s.send(INITIALIZE)
+    answer(s, 1)
+    line = "0201633612 " * 60000 + "\n"
+    s.send(opened("file:///w/line.txt", line, "plaintext"))
+    s.send(request(2, "textDocument/formatting", {"textDocument": {"uri": "file:///w/line.txt"}, "options": {}}))
+    reply = answer(s, 2, 60)
+    edits = reply["result"] if reply else []
+    problems = [] if len(edits) == 60000 and edits[-1] == {"range": span(0, 11 * 59999, 11 * 59999 + 10),
+                                                           "newText": "0-201-63361-2"} \
+        else [f"{len(edits)} edits, the last {edits[-1:]}"]
     return problems + shut(s)
 
 
