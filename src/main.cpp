@@ -171,14 +171,11 @@ void take_closed_standard_descriptors() {
 // like an option is a file; for a filter of arguments it stays a text to filter.
 int main(int argc, char **argv) {
     take_closed_standard_descriptors();
-    // The language server takes its settings from the editor; it stands alone.
-    if (argc >= 2 && std::strcmp(argv[1], "--lsp") == 0) {
-        if (argc > 2) {
-            std::fputs("?? --lsp takes no other option or argument: orvane --lsp\n", stderr);
-            return 2;
-        }
+    // The language server takes its settings from the editor; it stands alone, and among other
+    // leading options or before arguments it is a usage error.
+    if (argc == 2 && std::strcmp(argv[1], "--lsp") == 0)
         return serve_language_server(STDIN_FILENO, STDOUT_FILENO);
-    }
+    constexpr const char *LSP_ALONE = "?? --lsp takes no other option or argument: orvane --lsp\n";
     constexpr std::string_view RANGES = "--ranges=";
     orvane_options options;
     bool in_place = false;
@@ -197,7 +194,10 @@ int main(int argc, char **argv) {
             options.isbn13 = true;
         else if (std::string_view(argv[first]).substr(0, RANGES.size()) == RANGES)
             ranges = argv[first] + RANGES.size();
-        else if ((in_place || check) && std::strcmp(argv[first], "--") == 0) {
+        else if (std::strcmp(argv[first], "--lsp") == 0) {
+            std::fputs(LSP_ALONE, stderr);
+            return 2;
+        } else if ((in_place || check) && std::strcmp(argv[first], "--") == 0) {
             options_ended = true;
             ++first;
             break;

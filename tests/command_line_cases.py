@@ -46,6 +46,11 @@ CASES = [
      b"://0201633612\nx 0-201-63361-2\n://x\n://0201633613 0201633612\n", b"", 0),
     ("stdin unread with arguments", ["0201633612"], b"9780201633610\n", b"0-201-63361-2\n", b"", 0),
     ("help", ["--help"], b"", HELP, b"", 0),
+    # The language server stands alone: beside another leading option, or before an argument,
+    # it is a usage error, and nothing is read or written.
+    *[(f"--lsp with {' '.join(other)}", other, b"0201633612\n", b"",
+       b"?? --lsp takes no other option or argument: orvane --lsp\n", 2)
+      for other in (["--lsp", "0201633612"], ["--bibtex", "--lsp"], ["--lsp", "--isbn13"])],
     ("help after an argument", ["x", "--help", "0201633613"], b"", b"x " + HELP, b"", 0),
     ("version among arguments", ["0201633613", "--version", "--help"], b"",
      b"0201633613 " + VERSION, BAD_10, 0),
