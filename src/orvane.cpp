@@ -128,8 +128,8 @@ char *orvane_run_room(orvane_run *run, std::size_t *space) {
     return room;
 }
 
-// Every whole line goes to the filter at once: what waits in the output goes to the hook
-// after each part, as it would to a pipe whose next read may wait.
+// Every whole line goes to the filter at once, and what it made goes to the hook before the call
+// returns, as it would to a pipe whose next read may wait: an embedder shows output as it comes.
 orvane_status orvane_run_fed(orvane_run *run, std::size_t count) {
     if (run == nullptr)
         return ORVANE_MISUSE;
@@ -137,7 +137,7 @@ orvane_status orvane_run_fed(orvane_run *run, std::size_t count) {
         return run->status;
     if (run->ended || count > run->capacity - run->held)
         return run->status = ORVANE_MISUSE;
-    input_added(*run, count, false);
+    input_added(*run, count, true);
     return status_of(*run);
 }
 

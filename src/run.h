@@ -49,8 +49,8 @@ struct orvane_run {
     std::uint64_t warnings = 0; // the warnings given, notices left out
     std::int64_t line = 0;      // the line that the hyphenation routines' warnings quote
 
-    // The input being read: its name, line and mode state, and the bytes held of it, whose
-    // whole lines have not been filtered yet; offset is the input's bytes before them.
+    // The input being read (its name, line, offset and mode state), and the bytes held of it,
+    // whose whole lines have not been filtered yet.
     text_input input;
     char *buffer = nullptr;
     std::size_t capacity = 0;

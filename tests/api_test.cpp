@@ -357,6 +357,20 @@ TEST(API, ATextGivenAByteOrALineAtATimeGivesTheSameAnswer) {
     }
 }
 
+// What a part's whole lines make is handed over when the part is fed, not held until the end:
+// an embedder shows its output as it comes.
+TEST(API, EachPartsOutputIsHandedOverAtOnce) {
+    taken t;
+    orvane_hooks hooks = taking(t);
+    orvane_run *run = orvane_run_create(nullptr, nullptr, "-", &hooks);
+    EXPECT_EQ(orvane_run_feed(run, "a 0201633612\nb 02016", 20), ORVANE_OK);
+    EXPECT_EQ(t.output, "a 0-201-63361-2\n");
+    EXPECT_EQ(orvane_run_feed(run, "33612\n", 6), ORVANE_OK);
+    EXPECT_EQ(t.output, "a 0-201-63361-2\nb 0-201-63361-2\n");
+    EXPECT_EQ(orvane_run_finish(run), ORVANE_OK);
+    orvane_run_free(run);
+}
+
 TEST(API, MisuseAndStatusesAreWorded) {
     EXPECT_EQ(orvane_run_feed(nullptr, "x", 1), ORVANE_MISUSE);
     orvane_run *run = orvane_run_create(nullptr, nullptr, nullptr, nullptr);
