@@ -127,16 +127,22 @@
   });
   $('ranges-button').addEventListener('click', () => $('ranges').click());
   // A paste is taken as the clipboard has it, its line ends included (a text box would make each
-  // CR a LF), and shown in the box only where it is not large.
+  // CR a LF), in the place of the box's selection; it is shown in the box only where it is not
+  // large, and a large one stands alone.
   let typing = 0;
   $('text').addEventListener('paste', (event) => {
     const pasted = event.clipboardData && event.clipboardData.getData('text/plain');
     if (!pasted) return;
     event.preventDefault();
     clearTimeout(typing);
-    $('text').value = pasted.length > SHOWN_IN_THE_BOX ? '' : pasted;
-    setInput(new TextEncoder().encode(pasted).buffer, TYPED_NAME, true, looksLikeBibTeX(pasted));
-    if (pasted.length > SHOWN_IN_THE_BOX)
+    const box = $('text');
+    const large = pasted.length > SHOWN_IN_THE_BOX;
+    const text = large ? pasted : box.value.slice(0, box.selectionStart) + pasted + box.value.slice(box.selectionEnd);
+    const caret = box.selectionStart + pasted.length;
+    box.value = large ? '' : text;
+    if (!large) box.setSelectionRange(caret, caret);
+    setInput(new TextEncoder().encode(text).buffer, TYPED_NAME, true, looksLikeBibTeX(text));
+    if (large)
       $('input-summary').textContent = `Pasted text: ${pasted.length.toLocaleString('en')} characters, not shown.`;
   });
   $('text').addEventListener('input', () => {

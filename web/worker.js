@@ -55,19 +55,23 @@ function orvaneString(orvane, text) {
   return pointer;
 }
 
-// Makes the table of an export in the module; returns [table, fault].
+// Makes the table of an export in the module; returns [table, fault]. What it put in the
+// module's memory is freed however it ends.
 function orvaneLoad(orvane, bytes, name) {
-  const data = orvaneCopyIn(orvane, bytes);
-  const text = orvaneString(orvane, name);
   const FAULT_SIZE = 4096;
-  const fault = orvane._malloc(FAULT_SIZE);
+  const held = [];
   try {
+    const data = orvaneCopyIn(orvane, bytes);
+    held.push(data);
+    const text = orvaneString(orvane, name);
+    held.push(text);
+    const fault = orvane._malloc(FAULT_SIZE);
+    if (fault === 0) throw new Error('no memory for a fault');
+    held.push(fault);
     const table = orvane._orvane_web_load(data, bytes.length, text, fault, FAULT_SIZE);
     return [table, table ? '' : orvane.UTF8ToString(fault)];
   } finally {
-    orvane._free(data);
-    orvane._free(text);
-    orvane._free(fault);
+    for (const pointer of held) orvane._free(pointer);
   }
 }
 

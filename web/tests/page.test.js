@@ -105,6 +105,7 @@ test('inputs one after another: the last wins, each with its own mode, its line 
   // BibTeX mode on.
   const typed = await inputCount(page);
   await page.type('#text', 'x');
+  await page.keyboard.press('Control+A'); // the paste takes the place of what is selected
   const pasted = '@book{p,\r\n  isbn = {0201633612},\r\n  doi = {10.1/9780201633610}}\r\n';
   await paste(page, pasted);
   await settled(page, typed);
@@ -240,6 +241,14 @@ test('typed text, and the result copied', { skip: noBrowser }, async () => {
   // A warning selected shows its line.
   await page.click('#warnings li button');
   assert.match(await page.textContent('#context mark'), /^ {5}1 {2}see 0201633612 and 0201633613\n$/);
+  // A small paste goes where the caret is, with its CRLF.
+  await page.fill('#text', 'see \nend\n');
+  await page.waitForFunction(() => document.body.dataset.busy === undefined && document.body.dataset.runs === document.body.dataset.requested);
+  await page.evaluate(() => document.getElementById('text').setSelectionRange(4, 4));
+  const small = await inputCount(page);
+  await paste(page, '0201633612\r\n');
+  await settled(page, small);
+  assert.ok((await download(page)).bytes.equals(cli([], Buffer.from('see 0201633612\r\n\nend\n')).stdout));
   // A paste of more than a mebibyte is taken whole, and not put into the page.
   const pasted = 'x 0201633612\n'.repeat(100000);
   const again = await inputCount(page);
