@@ -50,7 +50,9 @@ struct range_table {
 
 // Makes table of the rows before the first row without begin (at most capacity), the rows from
 // first_979_row on being those of 979. The texts stay the caller's. Returns false where memory
-// ran out; the table is then empty.
+// ran out; the table is then empty. (In a build without exceptions, the page's module, memory
+// that runs out ends the program instead, as every allocation's failure there does: the worker
+// then makes a new module with the table that was in use.)
 bool make_ISBN_table(range_table &table, const ISBN_range_row *rows, std::size_t capacity,
                      std::size_t first_979_row);
 
