@@ -101,6 +101,8 @@ faults=(
   "a long warning's line cut to the usual buffer|test:API.LongNamesAndWarningsComeWhole|src/diagnostics.cpp|s/        large.resize(length);/        large.resize(sizeof buffer); length = sizeof buffer;/"
   "a diagnostic's range one character short|test:editors|src/lsp.cpp|s/std::max<std::size_t>(end, w.offset + 1))/std::max<std::size_t>(end - 1, w.offset + 1))/"
   "an edit's range one byte short|test:editors|src/lsp.cpp|s/        return {{\"range\", d.range(change.offset, change.offset + change.old_text.size())},/        return {{\"range\", d.range(change.offset, change.offset + change.old_text.size() - 1)},/"
+  "positions counted again from each line's start|test:lsp_cases|src/lsp.cpp|s/        if (index != counted_line || at < counted_at) {/        if (true) {/"
+  "a fed part's output held until the end|test:API.EachPartsOutputIsHandedOverAtOnce|src/orvane.cpp|s/input_added(\*run, count, true);/input_added(*run, count, false);/"
   "output held back before a read from a socket or a terminal|test:interleaving|src/files.cpp|s/    bool may_wait = fstat(descriptor, \&status) != 0 || !S_ISREG(status.st_mode);/    bool may_wait = fstat(descriptor, \&status) != 0 || S_ISFIFO(status.st_mode);/"
 )
 
